@@ -1,0 +1,132 @@
+// The frame both plug-ins share: result codes, input flags, the records and
+// callback that cross to the host, memory blocks handed to the host, and the
+// clean-up helper every operation uses. Each module compiles its own copy.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "platform.h"
+
+enum PluginResult : int32_t {
+    Ok = 0,
+    Aborted = 1,
+    UnsupportedFormat = 2,
+    NoMemory = 4,
+    ReadError = 6,
+    NotImplemented = -1,
+};
+
+// Bits of the `flags` argument; all others are ignored.
+enum InputSource : uint32_t {
+    SourceInMemory = 0x1,
+    IgnoreCase = 0x80,
+    DestInMemory = 0x100,
+};
+
+#pragma pack(push, 1)
+struct PictureInfoRecord {
+    int32_t left;
+    int32_t top;
+    int32_t width;
+    int32_t height;
+    uint16_t densityX;
+    uint16_t densityY;
+    uint16_t colorDepth;
+    uint32_t textHandle;  // a 32-bit handle in the host's record; always 0
+};
+
+struct ArchiveEntryRecord {
+    char method[8];  // "ZorvPack", no terminator
+    uint32_t position;
+    uint32_t packedSize;
+    uint32_t outputSize;
+    uint32_t timestamp;
+    char path[200];
+    char fileName[200];
+    uint32_t crc;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(PictureInfoRecord) == 26, "host record layout");
+static_assert(offsetof(PictureInfoRecord, width) == 8, "host record layout");
+static_assert(offsetof(PictureInfoRecord, height) == 12, "host record layout");
+static_assert(offsetof(PictureInfoRecord, densityX) == 16, "host record layout");
+static_assert(offsetof(PictureInfoRecord, colorDepth) == 20, "host record layout");
+static_assert(offsetof(PictureInfoRecord, textHandle) == 22, "host record layout");
+static_assert(sizeof(ArchiveEntryRecord) == 428, "host record layout");
+static_assert(offsetof(ArchiveEntryRecord, position) == 8, "host record layout");
+static_assert(offsetof(ArchiveEntryRecord, packedSize) == 12, "host record layout");
+static_assert(offsetof(ArchiveEntryRecord, outputSize) == 16, "host record layout");
+static_assert(offsetof(ArchiveEntryRecord, timestamp) == 20, "host record layout");
+static_assert(offsetof(ArchiveEntryRecord, path) == 24, "host record layout");
+static_assert(offsetof(ArchiveEntryRecord, fileName) == 224, "host record layout");
+static_assert(offsetof(ArchiveEntryRecord, crc) == 424, "host record layout");
+
+// The host's progress function; nonzero asks the operation to stop.
+// userData is the host's own value, handed back unchanged.
+typedef int32_t(WINAPI* ProgressCallback)(int32_t step, int32_t total, intptr_t userData);
+
+// The four info strings of a module: version, description, pattern, type name.
+typedef const char* const InfoStringTable[4];
+
+// GetPluginInfo's copy rule: the string cut to fit and always terminated;
+// returns the characters placed before the terminator. Writes nothing for an
+// index outside 0..3 or a buffer length of 0.
+int32_t CopyInfoString(const InfoStringTable& table, int32_t infoIndex, char* buffer,
+                       int32_t bufferLength);
+
+// Fixed global blocks for working data; FreeScratch accepts null.
+void* AllocScratch(uint32_t size);
+void FreeScratch(void* block);
+
+// Unlocks a movable handle down to lock count 0, then stores it in the
+// host's slot on success or frees it. A null handle writes nothing.
+void HandOverHandle(HGLOBAL handle, bool succeeded, HGLOBAL* slot);
+
+// Every file the plug-ins read is opened the same way: shared reading,
+// existing files only, sequential-scan hint.
+HANDLE OpenForReading(const char* path);
+// Reads exactly `count` bytes; the count read alone decides.
+bool ReadExactly(HANDLE file, void* target, uint32_t count);
+// Sets the read position to an absolute offset below 4 GiB.
+bool SeekTo(HANDLE file, uint32_t offset);
+// Closes the file if it is open and marks it closed.
+void CloseIfOpen(HANDLE& file);
+
+// Little-endian field reads from unaligned bytes.
+inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t ReadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void WriteLe16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void WriteLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The single scope-bound clean-up of an operation: runs on every way out.
+template <class Fn>
+class ScopeCleanup {
+public:
+    explicit ScopeCleanup(Fn fn) : fn_(std::move(fn)) {}
+    ~ScopeCleanup() { fn_(); }
+    ScopeCleanup(const ScopeCleanup&) = delete;
+    ScopeCleanup& operator=(const ScopeCleanup&) = delete;
+
+private:
+    Fn fn_;
+};
+
+template <class Fn>
+ScopeCleanup<Fn> OnScopeExit(Fn fn) {
+    return ScopeCleanup<Fn>(std::move(fn));
+}
+
+// Each module defines what it does at process attach and detach.
+void ModuleAttach();
+void ModuleDetach();

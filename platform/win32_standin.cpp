@@ -1,0 +1,307 @@
+// Stand-in kernel services for non-Windows builds, plus counters and fault
+// injection for tests. Global blocks are kept in a registry so that frees
+// and locks of unknown handles are caught instead of corrupting memory.
+#include "platform_testing.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+namespace {
+
+using platform_testing::Call;
+using platform_testing::FaultMode;
+
+struct Block {
+    void* data;
+    size_t size;
+    unsigned lockCount;
+    bool movable;
+};
+
+struct FileHandle {
+    int fd;
+};
+
+// A 32-bit process cannot hold more than this in one block; refusing it here
+// keeps native runs honest about what the real plug-ins could allocate.
+constexpr size_t kLargestBlock = 0x7FFF0000u;
+
+struct Registry {
+    std::mutex mutex;
+    std::unordered_map<void*, Block*> blocks;  // keyed by handle
+    long locks = 0;
+};
+
+Registry& Blocks() {
+    // Never destroyed: library destructors (process detach) may still free.
+    static Registry* registry = new Registry;
+    return *registry;
+}
+
+std::atomic<long> openFiles{0};
+std::atomic<long> misuse{0};
+std::atomic<long> callCounts[static_cast<int>(Call::Count_)];
+std::atomic<int> armedKind{-1};
+std::atomic<long> armedAt{0};
+std::atomic<int> armedMode{0};
+
+// Counts the call and tells whether it is the one armed to misbehave.
+bool Misbehaves(Call kind, FaultMode* mode = nullptr) {
+    long n = ++callCounts[static_cast<int>(kind)];
+    if (armedKind.load() != static_cast<int>(kind) || armedAt.load() != n) return false;
+    if (mode) *mode = static_cast<FaultMode>(armedMode.load());
+    return true;
+}
+
+Block* FindLocked(Registry& r, HGLOBAL handle) {
+    auto it = r.blocks.find(handle);
+    return it == r.blocks.end() ? nullptr : it->second;
+}
+
+}  // namespace
+
+namespace platform_testing {
+
+LiveCounts Live() {
+    Registry& r = Blocks();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    return LiveCounts{static_cast<long>(r.blocks.size()), r.locks, openFiles.load()};
+}
+
+long CallsMade(Call kind) { return callCounts[static_cast<int>(kind)].load(); }
+
+void InjectFault(Call kind, long nth, FaultMode mode) {
+    armedMode = static_cast<int>(mode);
+    armedAt = CallsMade(kind) + nth;
+    armedKind = static_cast<int>(kind);
+}
+
+void ResetFaults() {
+    armedKind = -1;
+    for (auto& count : callCounts) count = 0;
+}
+
+long MisuseCount() { return misuse.load(); }
+
+}  // namespace platform_testing
+
+extern "C" {
+
+HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD flags, HANDLE) {
+    if (Misbehaves(Call::Open) || path == nullptr) return INVALID_HANDLE_VALUE;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return INVALID_HANDLE_VALUE;
+    struct stat info;
+    // Windows refuses to open a folder as a file.
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    FileHandle* file = new (std::nothrow) FileHandle{fd};
+    if (file == nullptr) {
+        close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    ++openFiles;
+    return file;
+}
+
+BOOL ReadFile(HANDLE handle, void* target, DWORD count, DWORD* countRead, void*) {
+    if (countRead) *countRead = 0;
+    FaultMode mode;
+    if (Misbehaves(Call::Read, &mode)) {
+        if (mode == FaultMode::Fail || count == 0) return FALSE;
+        count -= 1;
+    }
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return FALSE;
+    int fd = static_cast<FileHandle*>(handle)->fd;
+    DWORD done = 0;
+    while (done < count) {
+        ssize_t got = read(fd, static_cast<char*>(target) + done, count - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            if (countRead) *countRead = done;
+            return FALSE;
+        }
+        if (got == 0) break;  // end of file: Windows reports success with a short count
+        done += static_cast<DWORD>(got);
+    }
+    if (countRead) *countRead = done;
+    return TRUE;
+}
+
+DWORD GetFileSize(HANDLE handle, DWORD* highPart) {
+    if (Misbehaves(Call::Size) || handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return INVALID_FILE_SIZE;
+    struct stat info;
+    if (fstat(static_cast<FileHandle*>(handle)->fd, &info) != 0) return INVALID_FILE_SIZE;
+    uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (highPart) *highPart = static_cast<DWORD>(size >> 32);
+    return static_cast<DWORD>(size);
+}
+
+DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* highPart, DWORD method) {
+    FaultMode mode;
+    bool misbehave = Misbehaves(Call::Seek, &mode);
+    if (misbehave && mode == FaultMode::Fail) return INVALID_SET_FILE_POINTER;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || method != FILE_BEGIN)
+        return INVALID_SET_FILE_POINTER;
+    // Without a high part the distance is a signed 32-bit value, as on Windows.
+    int64_t target = highPart
+        ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*highPart)) << 32) |
+                               static_cast<uint32_t>(distance))
+        : static_cast<int64_t>(distance);
+    if (target < 0) return INVALID_SET_FILE_POINTER;
+    if (misbehave && target > 0) target -= 1;
+    off_t landed = lseek(static_cast<FileHandle*>(handle)->fd, static_cast<off_t>(target), SEEK_SET);
+    if (landed < 0) return INVALID_SET_FILE_POINTER;
+    if (highPart) *highPart = static_cast<LONG>(static_cast<uint64_t>(landed) >> 32);
+    return static_cast<DWORD>(landed);
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return FALSE;
+    FileHandle* file = static_cast<FileHandle*>(handle);
+    close(file->fd);
+    delete file;
+    --openFiles;
+    return TRUE;
+}
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T size) {
+    if (Misbehaves(Call::Alloc) || size > kLargestBlock) return nullptr;
+    bool movable = (flags & GMEM_MOVEABLE) != 0;
+    // A movable block of 0 bytes is created discarded: the handle exists but
+    // cannot be locked. A fixed block of 0 bytes is an ordinary block.
+    void* data = nullptr;
+    if (!movable || size > 0) {
+        data = (flags & GMEM_ZEROINIT) ? std::calloc(size ? size : 1, 1) : std::malloc(size ? size : 1);
+        if (data == nullptr) return nullptr;
+    }
+    Block* block = new (std::nothrow) Block{data, size, 0, movable};
+    if (block == nullptr) {
+        std::free(data);
+        return nullptr;
+    }
+    HGLOBAL handle = movable ? static_cast<HGLOBAL>(block) : data;
+    Registry& r = Blocks();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    r.blocks[handle] = block;
+    return handle;
+}
+
+LPVOID GlobalLock(HGLOBAL handle) {
+    if (Misbehaves(Call::Lock)) return nullptr;
+    Registry& r = Blocks();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    Block* block = FindLocked(r, handle);
+    if (block == nullptr) {
+        ++misuse;
+        return nullptr;
+    }
+    if (!block->movable) return block->data;
+    if (block->data == nullptr) return nullptr;  // discarded
+    if (block->lockCount < GMEM_LOCKCOUNT) {
+        ++block->lockCount;
+        ++r.locks;
+    }
+    return block->data;
+}
+
+BOOL GlobalUnlock(HGLOBAL handle) {
+    Registry& r = Blocks();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    Block* block = FindLocked(r, handle);
+    if (block == nullptr) {
+        ++misuse;
+        return FALSE;
+    }
+    if (!block->movable || block->lockCount == 0) return FALSE;
+    --block->lockCount;
+    --r.locks;
+    return block->lockCount > 0;
+}
+
+UINT GlobalFlags(HGLOBAL handle) {
+    Registry& r = Blocks();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    Block* block = FindLocked(r, handle);
+    if (block == nullptr) {
+        ++misuse;
+        return 0x8000u;  // GMEM_INVALID_HANDLE
+    }
+    return block->lockCount | (block->movable && block->data == nullptr ? GMEM_DISCARDED : 0u);
+}
+
+SIZE_T GlobalSize(HGLOBAL handle) {
+    Registry& r = Blocks();
+    std::lock_guard<std::mutex> guard(r.mutex);
+    Block* block = FindLocked(r, handle);
+    if (block == nullptr) {
+        ++misuse;
+        return 0;
+    }
+    return block->data == nullptr ? 0 : block->size;
+}
+
+HGLOBAL GlobalFree(HGLOBAL handle) {
+    Block* block;
+    {
+        Registry& r = Blocks();
+        std::lock_guard<std::mutex> guard(r.mutex);
+        block = FindLocked(r, handle);
+        if (block == nullptr) {
+            ++misuse;
+            return handle;
+        }
+        r.locks -= block->lockCount;
+        r.blocks.erase(handle);
+    }
+    std::free(block->data);
+    delete block;
+    return nullptr;
+}
+
+int lstrlenA(const char* text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
+
+int lstrcmpA(const char* a, const char* b) {
+    int order = std::strcmp(a ? a : "", b ? b : "");
+    return (order > 0) - (order < 0);
+}
+
+char* lstrcpyA(char* target, const char* source) { return std::strcpy(target, source); }
+
+char* lstrcpynA(char* target, const char* source, int limit) {
+    if (limit <= 0) return target;
+    int i = 0;
+    for (; i < limit - 1 && source[i] != '\0'; ++i) target[i] = source[i];
+    target[i] = '\0';
+    return target;
+}
+
+void InitializeCriticalSection(CRITICAL_SECTION* section) {
+    // Recursive, like the real one: a thread may enter it again.
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&section->mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+void EnterCriticalSection(CRITICAL_SECTION* section) { pthread_mutex_lock(&section->mutex); }
+void LeaveCriticalSection(CRITICAL_SECTION* section) { pthread_mutex_unlock(&section->mutex); }
+void DeleteCriticalSection(CRITICAL_SECTION* section) { pthread_mutex_destroy(&section->mutex); }
+
+BOOL DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+
+}  // extern "C"

@@ -1,0 +1,152 @@
+#include "lzss_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lzss_test {
+namespace {
+
+constexpr int kHashBits = 15;
+// Positions kept in the chain ring; twice the window so that a link is never
+// overwritten while its position can still be a match source.
+constexpr size_t kChainRing = 2 * kWindowSize;
+// Bounds the search so flat or periodic data cannot make encoding quadratic.
+constexpr int kMaxChainSteps = 64;
+
+uint32_t Hash3(const uint8_t* p) {
+  const uint32_t v = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+  return (v * 2654435761u) >> (32 - kHashBits);
+}
+
+class PackedWriter {
+ public:
+  void Literal(uint8_t c) {
+    StartTokenSlot(true);
+    out_.push_back(c);
+  }
+  void Match(uint32_t windowPos, uint32_t length) {
+    StartTokenSlot(false);
+    out_.push_back(static_cast<uint8_t>(windowPos & 0xFF));
+    out_.push_back(static_cast<uint8_t>(((windowPos >> 4) & 0xF0) | (length - kMinMatch)));
+  }
+  std::vector<uint8_t> Take() { return std::move(out_); }
+
+ private:
+  void StartTokenSlot(bool literal) {
+    if (bit_ == 8) {
+      flagIndex_ = out_.size();
+      out_.push_back(0);
+      bit_ = 0;
+    }
+    if (literal) out_[flagIndex_] |= static_cast<uint8_t>(1u << bit_);
+    ++bit_;
+  }
+
+  std::vector<uint8_t> out_;
+  size_t flagIndex_ = 0;
+  int bit_ = 8;
+};
+
+}  // namespace
+
+std::vector<uint8_t> LzssEncode(const uint8_t* data, size_t size) {
+  // The decoder's window starts zeroed, which is the same as the data being
+  // preceded by a window's worth of zeros; encoding against such a prefix
+  // lets zero runs at the start become matches.
+  const size_t prefix = kWindowSize;
+  std::vector<uint8_t> buf(prefix + size, 0);
+  if (size != 0) std::memcpy(buf.data() + prefix, data, size);
+  const size_t total = buf.size();
+
+  std::vector<int64_t> head(size_t{1} << kHashBits, -1);
+  std::vector<int64_t> prev(kChainRing, -1);
+  auto insert = [&](size_t pos) {
+    if (pos + 2 >= total) return;
+    const uint32_t h = Hash3(&buf[pos]);
+    prev[pos % kChainRing] = head[h];
+    head[h] = static_cast<int64_t>(pos);
+  };
+  for (size_t pos = 0; pos < prefix; ++pos) insert(pos);
+
+  PackedWriter writer;
+  size_t i = prefix;
+  while (i < total) {
+    const size_t maxLen = std::min<size_t>(kMaxMatch, total - i);
+    size_t bestLen = 0;
+    size_t bestDist = 0;
+    if (maxLen >= kMinMatch) {
+      int64_t cand = head[Hash3(&buf[i])];
+      for (int steps = 0; cand >= 0 && steps < kMaxChainSteps; ++steps) {
+        const size_t dist = i - static_cast<size_t>(cand);
+        if (dist > kWindowSize) break;
+        // Comparing against buf[cand + k] also covers sources that run into
+        // the bytes being produced: those are the final bytes too.
+        size_t len = 0;
+        while (len < maxLen && buf[static_cast<size_t>(cand) + len] == buf[i + len]) ++len;
+        if (len > bestLen) {
+          bestLen = len;
+          bestDist = dist;
+          if (len == maxLen) break;
+        }
+        cand = prev[static_cast<size_t>(cand) % kChainRing];
+      }
+    }
+
+    if (bestLen >= kMinMatch) {
+      const size_t outPos = i - prefix;
+      const uint32_t writePos = static_cast<uint32_t>((kInitialWritePos + outPos) % kWindowSize);
+      const uint32_t windowPos = (writePos + kWindowSize - static_cast<uint32_t>(bestDist)) % kWindowSize;
+      writer.Match(windowPos, static_cast<uint32_t>(bestLen));
+      for (size_t k = 0; k < bestLen; ++k) insert(i + k);
+      i += bestLen;
+    } else {
+      writer.Literal(buf[i]);
+      insert(i);
+      ++i;
+    }
+  }
+  return writer.Take();
+}
+
+std::vector<uint8_t> LzssReferenceDecode(const uint8_t* packed, size_t packedAvailable,
+                                         uint32_t unpackedLength, uint32_t* produced) {
+  std::vector<uint8_t> out(unpackedLength, 0);
+  uint8_t window[kWindowSize] = {};
+  uint32_t r = kInitialWritePos;
+  size_t in = 0;
+  uint32_t o = 0;
+  while (o < unpackedLength) {
+    if (in >= packedAvailable) break;
+    const uint8_t flags = packed[in++];
+    bool truncated = false;
+    for (int bit = 0; bit < 8 && o < unpackedLength; ++bit) {
+      if (flags & (1u << bit)) {
+        if (in + 1 > packedAvailable) { truncated = true; break; }
+        const uint8_t c = packed[in++];
+        out[o++] = c;
+        window[r] = c;
+        r = (r + 1) % kWindowSize;
+      } else {
+        if (in + 2 > packedAvailable) { truncated = true; break; }
+        const uint8_t b0 = packed[in];
+        const uint8_t b1 = packed[in + 1];
+        in += 2;
+        uint32_t p = b0 | ((b1 & 0xF0u) << 4);
+        uint32_t n = (b1 & 0x0Fu) + kMinMatch;
+        n = std::min(n, unpackedLength - o);
+        for (uint32_t k = 0; k < n; ++k) {
+          const uint8_t c = window[p];
+          out[o++] = c;
+          window[r] = c;
+          p = (p + 1) % kWindowSize;
+          r = (r + 1) % kWindowSize;
+        }
+      }
+    }
+    if (truncated) break;
+  }
+  *produced = o;
+  return out;
+}
+
+}  // namespace lzss_test
