@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a fresh Debian 12 machine:
+# compilers, test libraries, the mingw-w64 cross compiler and 32-bit Wine.
+# Does nothing when everything is already there.
+set -euo pipefail
+
+packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev valgrind
+          g++-mingw-w64-i686 wine wine32:i386)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+    || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -q
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
