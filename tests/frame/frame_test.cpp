@@ -1,0 +1,205 @@
+// The shared frame and the kernel-service stand-in it runs on natively.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform_testing.h"
+#include "plugin_frame.h"
+
+using platform_testing::Call;
+using platform_testing::FaultMode;
+
+namespace {
+
+InfoStringTable kTable = {"00IN", "Some Import Filter (C) us", "*.bmp", "Some Graphics"};
+
+std::string FillWith(char c, size_t n) { return std::string(n, c); }
+
+TEST(CopyInfoString, CutsToFitAndTerminates) {
+    char buffer[100];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(4, CopyInfoString(kTable, 0, buffer, 5));
+    EXPECT_STREQ("00IN", buffer);
+
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(4, CopyInfoString(kTable, 0, buffer, 100));
+    EXPECT_STREQ("00IN", buffer);
+    EXPECT_EQ(FillWith('x', 95), std::string(buffer + 5, 95)) << "bytes after the terminator untouched";
+
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(2, CopyInfoString(kTable, 0, buffer, 3));
+    EXPECT_EQ(std::string("00\0x", 4), std::string(buffer, 4));
+
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(0, CopyInfoString(kTable, 0, buffer, 1));
+    EXPECT_EQ(std::string("\0x", 2), std::string(buffer, 2));
+}
+
+TEST(CopyInfoString, NegativeLengthIsALargeBuffer) {
+    char buffer[64];
+    EXPECT_EQ(13, CopyInfoString(kTable, 3, buffer, -1));
+    EXPECT_STREQ("Some Graphics", buffer);
+}
+
+TEST(CopyInfoString, WritesNothingOutsideTheTableOrWithoutRoom) {
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(0, CopyInfoString(kTable, 4, buffer, 8));
+    EXPECT_EQ(0, CopyInfoString(kTable, -1, buffer, 8));
+    EXPECT_EQ(0, CopyInfoString(kTable, 0, buffer, 0));
+    EXPECT_EQ(FillWith('x', 8), std::string(buffer, 8));
+}
+
+TEST(HandOverHandle, UnlocksFullyThenStoresOrFrees) {
+    auto before = platform_testing::Live();
+    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, 16);
+    ASSERT_NE(nullptr, GlobalLock(handle));
+    ASSERT_NE(nullptr, GlobalLock(handle));
+    EXPECT_EQ(2u, GlobalFlags(handle) & GMEM_LOCKCOUNT);
+    HGLOBAL slot = reinterpret_cast<HGLOBAL>(0x1234);
+    HandOverHandle(handle, true, &slot);
+    EXPECT_EQ(handle, slot);
+    EXPECT_EQ(0u, GlobalFlags(handle) & GMEM_LOCKCOUNT);
+    GlobalFree(handle);
+
+    HGLOBAL delivered = slot;
+    handle = GlobalAlloc(GMEM_MOVEABLE, 16);
+    GlobalLock(handle);
+    HandOverHandle(handle, false, &slot);
+    EXPECT_EQ(delivered, slot) << "failure must not write the slot";
+    HandOverHandle(nullptr, true, &slot);
+    EXPECT_EQ(before, platform_testing::Live());
+}
+
+TEST(StandIn, MovableBlocksKeepLockCountsAndEmptyOnesCannotBeLocked) {
+    auto before = platform_testing::Live();
+    HGLOBAL empty = GlobalAlloc(GMEM_MOVEABLE, 0);
+    ASSERT_NE(nullptr, empty) << "a movable block of 0 bytes is allocated";
+    EXPECT_EQ(nullptr, GlobalLock(empty)) << "...but cannot be locked";
+    EXPECT_EQ(0u, GlobalSize(empty));
+    EXPECT_EQ(GMEM_DISCARDED, GlobalFlags(empty) & GMEM_DISCARDED);
+    EXPECT_EQ(nullptr, GlobalFree(empty));
+
+    HGLOBAL zeroed = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 32);
+    auto* bytes = static_cast<uint8_t*>(GlobalLock(zeroed));
+    ASSERT_NE(nullptr, bytes);
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(0, bytes[i]);
+    EXPECT_EQ(32u, GlobalSize(zeroed));
+    EXPECT_EQ(before.locks + 1, platform_testing::Live().locks);
+    EXPECT_FALSE(GlobalUnlock(zeroed));
+    GlobalFree(zeroed);
+
+    void* fixed = AllocScratch(0);
+    EXPECT_NE(nullptr, fixed) << "a fixed block of 0 bytes is an ordinary block";
+    FreeScratch(fixed);
+    FreeScratch(nullptr);
+    EXPECT_EQ(before, platform_testing::Live());
+}
+
+TEST(StandIn, CatchesFreesOfUnknownHandles) {
+    long misuse = platform_testing::MisuseCount();
+    int local = 0;
+    EXPECT_EQ(&local, GlobalFree(&local));
+    EXPECT_EQ(misuse + 1, platform_testing::MisuseCount());
+}
+
+class StandInFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::snprintf(path_, sizeof path_, "/tmp/zorv_frame_%d.bin", static_cast<int>(getpid()));
+        FILE* f = std::fopen(path_, "wb");
+        ASSERT_NE(nullptr, f);
+        for (int i = 0; i < 100; ++i) std::fputc(i, f);
+        std::fclose(f);
+        platform_testing::ResetFaults();
+    }
+    void TearDown() override {
+        platform_testing::ResetFaults();
+        std::remove(path_);
+    }
+    char path_[64];
+};
+
+TEST_F(StandInFile, ReadsSeeksAndSizes) {
+    HANDLE file = OpenForReading(path_);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(100u, GetFileSize(file, nullptr));
+    uint8_t bytes[200];
+    EXPECT_TRUE(SeekTo(file, 90));
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(file, bytes, 20, &got, nullptr)) << "reading past the end is not an error";
+    EXPECT_EQ(10u, got);
+    EXPECT_EQ(90, bytes[0]);
+    EXPECT_TRUE(SeekTo(file, 0));
+    EXPECT_TRUE(ReadExactly(file, bytes, 100));
+    EXPECT_FALSE(ReadExactly(file, bytes, 1));
+    // Without a high part, offsets from 2 GiB on are negative and refused.
+    EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, static_cast<LONG>(0x80000000u), nullptr, FILE_BEGIN));
+    EXPECT_TRUE(SeekTo(file, 0x80000000u)) << "with a zero high part the offset is unsigned";
+    CloseIfOpen(file);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading("/tmp")) << "a folder is not a file";
+    EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading("/nonexistent/zorv"));
+    EXPECT_EQ(0, platform_testing::Live().files);
+}
+
+TEST_F(StandInFile, InjectedFaultsHitTheNthCallOnly) {
+    HANDLE file = OpenForReading(path_);
+    uint8_t bytes[10];
+    platform_testing::InjectFault(Call::Read, 2, FaultMode::Short);
+    EXPECT_TRUE(ReadExactly(file, bytes, 10));
+    EXPECT_FALSE(ReadExactly(file, bytes, 10));
+    EXPECT_TRUE(ReadExactly(file, bytes, 10));
+    platform_testing::InjectFault(Call::Seek, 1, FaultMode::Short);
+    EXPECT_FALSE(SeekTo(file, 50));
+    platform_testing::InjectFault(Call::Size, 1);
+    EXPECT_EQ(INVALID_FILE_SIZE, GetFileSize(file, nullptr));
+    CloseHandle(file);
+
+    platform_testing::InjectFault(Call::Open, 1);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading(path_));
+    platform_testing::InjectFault(Call::Alloc, 1);
+    EXPECT_EQ(nullptr, AllocScratch(8));
+    HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, 8);
+    platform_testing::InjectFault(Call::Lock, 1);
+    EXPECT_EQ(nullptr, GlobalLock(handle));
+    EXPECT_NE(nullptr, GlobalLock(handle));
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+    EXPECT_EQ(2, platform_testing::CallsMade(Call::Open));
+}
+
+TEST(StandIn, CriticalSectionIsReentrantAndExcludesOtherThreads) {
+    CRITICAL_SECTION section;
+    InitializeCriticalSection(&section);
+    EnterCriticalSection(&section);
+    EnterCriticalSection(&section);  // a second entry on the same thread must not block
+    int shared = 0;
+    std::thread other([&] {
+        EnterCriticalSection(&section);
+        shared = 2;
+        LeaveCriticalSection(&section);
+    });
+    shared = 1;
+    LeaveCriticalSection(&section);
+    EXPECT_EQ(1, shared) << "still held after one of two leaves";
+    LeaveCriticalSection(&section);
+    other.join();
+    EXPECT_EQ(2, shared);
+    DeleteCriticalSection(&section);
+}
+
+TEST(StandIn, StringFunctions) {
+    char target[8];
+    std::memset(target, 'x', sizeof target);
+    lstrcpynA(target, "abcdef", 4);
+    EXPECT_EQ(std::string("abc\0x", 5), std::string(target, 5));
+    EXPECT_EQ(0, lstrcmpA("Path", "Path"));
+    EXPECT_NE(0, lstrcmpA("Path", "path"));
+    EXPECT_EQ(6, lstrlenA("abcdef"));
+}
+
+}  // namespace
