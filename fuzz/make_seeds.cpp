@@ -1,0 +1,56 @@
+// Writes the seed corpora of the fuzz targets from the test fixture
+// builders: valid inputs of every kind, so fuzzing starts from real files.
+// Usage: make_fuzz_seeds <folder>; writes <folder>/<target>/<name>.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "lzss_encoder.h"
+#include "test_images.h"
+
+namespace {
+
+std::string root;
+
+void Write(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::string folder = root + "/" + target;
+    mkdir(root.c_str(), 0755);
+    mkdir(folder.c_str(), 0755);
+    std::string path = folder + "/" + name;
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+}
+
+// The LZSS target takes two bytes of output size, then the stream.
+void LzssSeeds() {
+    std::vector<std::vector<uint8_t>> samples = {
+        test_images::MakeNoise(300, 1),
+        test_images::MakePalettePicture(64, 40),
+        test_images::MakeTruecolorPicture(48, 32),
+        std::vector<uint8_t>(5000, 0),
+    };
+    int n = 0;
+    for (const auto& sample : samples) {
+        std::vector<uint8_t> packed = lzss_test::LzssEncode(sample.data(), sample.size());
+        std::vector<uint8_t> seed = {static_cast<uint8_t>(sample.size()), static_cast<uint8_t>(sample.size() >> 8)};
+        seed.insert(seed.end(), packed.begin(), packed.end());
+        Write("fuzz_lzss", "stream" + std::to_string(n++), seed);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
+        return 2;
+    }
+    root = argv[1];
+    LzssSeeds();
+    return 0;
+}

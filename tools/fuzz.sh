@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs each libFuzzer target for a bounded time from seeds made by the
+# fixture builders; fails on any finding. Usage: tools/fuzz.sh [seconds] [target...]
+# Needs the build/asan tree configured with -DZORV_FUZZ=ON (tools/test.sh does).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+shift || true
+build=build/asan
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_lzss fuzz_picture fuzz_archive fuzz_pwaudio)
+
+cmake --build "$build" -j"$(nproc)" --target make_fuzz_seeds "${targets[@]}"
+work="$build/fuzz-work"
+rm -rf "$work/seeds"
+mkdir -p "$work/corpus" "$work/artifacts"
+"$build/fuzz/make_fuzz_seeds" "$work/seeds"
+
+status=0
+for target in "${targets[@]}"; do
+  corpus="$work/corpus/$target"
+  mkdir -p "$corpus" "$work/seeds/$target"
+  regressions=()
+  [ -d "fuzz/regressions/$target" ] && regressions=("fuzz/regressions/$target")
+  echo "-- $target: ${seconds}s"
+  if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 \
+        -malloc_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" \
+        "$corpus" "$work/seeds/$target" "${regressions[@]}" 2>"$work/$target.log"; then
+    tail -n 60 "$work/$target.log"
+    echo "FINDING in $target: inputs in $work/artifacts (keep them under fuzz/regressions/$target)"
+    status=1
+  else
+    grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|cov:' "$work/$target.log" | tail -n 3
+  fi
+done
+exit $status
