@@ -1,0 +1,56 @@
+#include "archive_probe.h"
+
+#include <cstring>
+
+namespace {
+
+// Each signature up to and including its 0x00 at byte 6; byte 7 is free.
+const char* const kSignatures[] = {"ZRV00\x1A", "ZRV01\x1A", "ZRV03\x1A"};
+constexpr size_t kSignatureLength = 7;
+
+bool HasSignature(const uint8_t* header) {
+    for (const char* signature : kSignatures)
+        if (std::memcmp(header, signature, kSignatureLength) == 0) return true;
+    return false;
+}
+
+// The full size, so that archives of 4 GiB and more are judged by their real
+// end rather than by the low 32 bits. A low part of all ones with no high
+// part is the failure answer (a file of exactly 4 GiB - 1 bytes is refused).
+bool QueryFileSize(HANDLE file, uint64_t* size) {
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && high == 0) return false;
+    *size = (static_cast<uint64_t>(high) << 32) | low;
+    return true;
+}
+
+}  // namespace
+
+PluginResult CheckArchiveHeader(HANDLE file, ArchiveLayout* layout) {
+    uint64_t fileSize = 0;
+    uint8_t header[kArchiveHeaderSize];
+    if (!QueryFileSize(file, &fileSize) || !ReadExactly(file, header, sizeof header))
+        return ReadError;
+    if (!HasSignature(header)) return UnsupportedFormat;
+    uint32_t count = ReadLe16(header + 8);
+    uint32_t directoryOffset = ReadLe32(header + 10);
+    // 64-bit sum: an offset near 2^32 must not wrap to a small value.
+    if (directoryOffset + static_cast<uint64_t>(count) * kDirectoryEntrySize > fileSize)
+        return UnsupportedFormat;
+    *layout = ArchiveLayout{count, directoryOffset, fileSize};
+    return Ok;
+}
+
+PluginResult ProbeArchive(const char* path, uint32_t* entryCount) {
+    PluginResult result = ReadError;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    auto cleanup = OnScopeExit([&] { CloseIfOpen(file); });
+
+    file = OpenForReading(path);
+    if (file == INVALID_HANDLE_VALUE) return result;
+    ArchiveLayout layout;
+    result = CheckArchiveHeader(file, &layout);
+    if (result == Ok && entryCount != nullptr) *entryCount = layout.entryCount;
+    return result;
+}

@@ -1,0 +1,91 @@
+#include "pw_audio.h"
+
+#include <cstring>
+
+#include "plugin_frame.h"
+
+// Companding expansion: v(s) for code 128 + s follows a logarithmic curve from
+// 1 to 32767; code 128 - s gives -v(s), code 0 gives -32768.
+const int16_t PwDecodeTable[256] = {
+    /* 00 */ -32767 - 1, -32767, -30842, -29031, -27326, -25721, -24210, -22788, -21449, -20189, -19003, -17886, -16836, -15846, -14915, -14039,
+    /* 10 */ -13214, -12437, -11706, -11018, -10370, -9761, -9187, -8647, -8138, -7659, -7209, -6785, -6386, -6010, -5656, -5323,
+    /* 20 */ -5010, -4715, -4437, -4176, -3930, -3698, -3480, -3275, -3082, -2900, -2729, -2568, -2416, -2273, -2139, -2013,
+    /* 30 */ -1894, -1782, -1676, -1577, -1483, -1395, -1313, -1235, -1161, -1092, -1027, -966, -908, -854, -803, -755,
+    /* 40 */ -710, -667, -627, -590, -554, -521, -489, -460, -432, -406, -381, -358, -336, -315, -296, -278,
+    /* 50 */ -260, -244, -229, -215, -201, -188, -177, -165, -155, -145, -135, -127, -118, -110, -103, -96,
+    /* 60 */ -90, -83, -78, -72, -67, -62, -58, -53, -49, -46, -42, -39, -36, -33, -30, -27,
+    /* 70 */ -25, -22, -20, -18, -16, -14, -13, -11, -9, -8, -7, -5, -4, -3, -2, -1,
+    /* 80 */ 0, 1, 2, 3, 4, 5, 7, 8, 9, 11, 13, 14, 16, 18, 20, 22,
+    /* 90 */ 25, 27, 30, 33, 36, 39, 42, 46, 49, 53, 58, 62, 67, 72, 78, 83,
+    /* A0 */ 90, 96, 103, 110, 118, 127, 135, 145, 155, 165, 177, 188, 201, 215, 229, 244,
+    /* B0 */ 260, 278, 296, 315, 336, 358, 381, 406, 432, 460, 489, 521, 554, 590, 627, 667,
+    /* C0 */ 710, 755, 803, 854, 908, 966, 1027, 1092, 1161, 1235, 1313, 1395, 1483, 1577, 1676, 1782,
+    /* D0 */ 1894, 2013, 2139, 2273, 2416, 2568, 2729, 2900, 3082, 3275, 3480, 3698, 3930, 4176, 4437, 4715,
+    /* E0 */ 5010, 5323, 5656, 6010, 6386, 6785, 7209, 7659, 8138, 8647, 9187, 9761, 10370, 11018, 11706, 12437,
+    /* F0 */ 13214, 14039, 14915, 15846, 16836, 17886, 19003, 20189, 21449, 22788, 24210, 25721, 27326, 29031, 30842, 32767,
+};
+
+namespace {
+
+bool TagAt(const uint8_t* bytes, const char* tag) { return std::memcmp(bytes, tag, 4) == 0; }
+
+inline uint32_t Sample(uint8_t code) { return static_cast<uint16_t>(PwDecodeTable[code]); }
+
+// The hot loop: one table lookup per code; two samples leave as one 32-bit
+// store where the host order is little-endian, as on every target we build.
+void ExpandCodes(uint8_t* out, const uint8_t* codes, uint32_t count) {
+    uint32_t k = 0;
+#if defined(_WIN32) || (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+    for (; k + 8 <= count; k += 8) {
+        const uint8_t* c = codes + k;
+        uint32_t words[4] = {
+            Sample(c[0]) | (Sample(c[1]) << 16),
+            Sample(c[2]) | (Sample(c[3]) << 16),
+            Sample(c[4]) | (Sample(c[5]) << 16),
+            Sample(c[6]) | (Sample(c[7]) << 16),
+        };
+        std::memcpy(out + 2 * static_cast<size_t>(k), words, sizeof words);
+    }
+#endif
+    for (; k < count; ++k)
+        WriteLe16(out + 2 * static_cast<size_t>(k), static_cast<uint16_t>(Sample(codes[k])));
+}
+
+}  // namespace
+
+bool IsPwAudio(const uint8_t* head) {
+    return TagAt(head, "PW10") && TagAt(head + 8, "PCM1") && TagAt(head + 12, "fmt ") &&
+           TagAt(head + 38, "data");
+}
+
+uint32_t ConvertPwAudio(uint8_t* destination, const uint8_t* source) {
+    uint32_t codeCount = ReadLe32(source + kPwCodeCountOffset);
+    uint32_t dataLength = codeCount * 2u;
+    if (destination == nullptr) return kPwHeaderSize + dataLength;
+
+    // "fmt ", chunk length, format tag, channels, rate, (three fields
+    // rewritten below) and the extra format length go across as stored.
+    std::memcpy(destination + 12, source + 12, 26);
+    uint16_t blockAlign = static_cast<uint16_t>(ReadLe16(source + 22) * 2u);
+    WriteLe32(destination + 28, ReadLe32(source + 24) * blockAlign);
+    WriteLe16(destination + 32, blockAlign);
+    WriteLe16(destination + 34, 16);
+    std::memcpy(destination + 38, source + 38, 4);
+    WriteLe32(destination + 42, dataLength);
+    std::memcpy(destination, "RIFF", 4);
+    WriteLe32(destination + 4, 38u + dataLength);
+    std::memcpy(destination + 8, "WAVE", 4);
+    ExpandCodes(destination + kPwHeaderSize, source + kPwHeaderSize, codeCount);
+    return 0;
+}
+
+bool ClassifyEntry(const uint8_t* head, uint32_t packedSize, uint32_t* outputSize) {
+    *outputSize = packedSize;
+    if (packedSize < kPwHeaderSize || !IsPwAudio(head)) return false;
+    uint32_t codeCount = ReadLe32(head + kPwCodeCountOffset);
+    // All codes stored, and 46 + 2N must not wrap.
+    if (codeCount > packedSize - kPwHeaderSize || codeCount > (0xFFFFFFFFu - kPwHeaderSize) / 2u)
+        return false;
+    *outputSize = ConvertPwAudio(nullptr, head);
+    return true;
+}

@@ -1,0 +1,31 @@
+// ZORVAN's coded audio (PwAudio): a 46-byte header in the shape of a WAVE
+// header, then one 8-bit companded code per sample. The module never hands
+// such an entry out as stored; it expands it into a 16-bit RIFF WAVE image.
+#pragma once
+
+#include <cstdint>
+
+// Layout of the header, counted from the entry's first stored byte.
+constexpr uint32_t kPwHeaderSize = 46;
+constexpr uint32_t kPwCodeCountOffset = 42;
+
+// Code -> signed 16-bit sample; constant data, odd-symmetric about code 128.
+extern const int16_t PwDecodeTable[256];
+
+// True when the four tags stand in place ("PW10", "PCM1", "fmt ", "data").
+// `head` must hold kPwHeaderSize bytes.
+bool IsPwAudio(const uint8_t* head);
+
+// With a null destination: the WAVE length, 46 + 2N (32-bit, wrapping),
+// reading only the code count. With a destination: writes the whole
+// 46 + 2N byte image and returns 0; the caller guarantees that the
+// destination holds 46 + 2N bytes and the source 46 + N.
+uint32_t ConvertPwAudio(uint8_t* destination, const uint8_t* source);
+
+// The one verdict that listing and extraction share, so the size the
+// listing records is the size extraction fills. `head` holds the entry's
+// first min(46, packedSize) bytes. An entry is converted only when it holds
+// a whole header with the tags, all N codes, and its WAVE length fits in
+// 32 bits; every other entry is plain and delivered as stored.
+// Returns true for audio; *outputSize receives the delivered length.
+bool ClassifyEntry(const uint8_t* head, uint32_t packedSize, uint32_t* outputSize);
