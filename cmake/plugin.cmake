@@ -9,8 +9,12 @@ function(zorv_plugin target)
     target_include_directories(${target} PRIVATE
       ${CMAKE_SOURCE_DIR}/platform ${FRAME_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${P_MODULE_FILE} SUFFIX ".SPI")
+    # The .def names the stdcall symbols (Name@bytes); --kill-at exports them
+    # undecorated. Without stdcall fix-up an export that lost its WINAPI
+    # (and so its callee-pops convention) fails to link instead of being
+    # matched silently to the plain symbol.
     target_link_options(${target} PRIVATE
-      -static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+      -static -static-libgcc -static-libstdc++ -Wl,--kill-at -Wl,--disable-stdcall-fixup)
   else()
     add_library(${target}_objects OBJECT ${P_SOURCES} ${FRAME_SOURCES})
     set_target_properties(${target}_objects PROPERTIES
