@@ -1,0 +1,113 @@
+#include "bitmap_builder.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "lzss_encoder.h"
+
+namespace bitmap_builder {
+namespace {
+
+void Append16(std::vector<uint8_t>& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void Append32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+std::string TempFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder ? folder : "/tmp";
+}
+
+}  // namespace
+
+void PutLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
+}
+
+Bitmap BuildBitmap(const BitmapSpec& spec) {
+    Bitmap bitmap;
+    uint32_t rows = spec.height < 0 ? 0u - static_cast<uint32_t>(spec.height)
+                                    : static_cast<uint32_t>(spec.height);
+    uint32_t stride = (static_cast<uint32_t>(spec.width) * spec.bitCount + 31) / 32 * 4;
+    uint32_t pixelBytes = stride * rows;
+
+    std::vector<uint8_t>& info = bitmap.infoPart;
+    Append32(info, 40);
+    Append32(info, static_cast<uint32_t>(spec.width));
+    Append32(info, static_cast<uint32_t>(spec.height));
+    Append16(info, 1);
+    Append16(info, spec.bitCount);
+    Append32(info, spec.compression);
+    Append32(info, pixelBytes);
+    Append32(info, 2835);
+    Append32(info, 2835);
+    Append32(info, spec.colorsUsed);
+    Append32(info, 0);
+    if (spec.bitCount == 1 || spec.bitCount == 4 || spec.bitCount == 8) {
+        uint32_t entries = spec.colorsUsed ? spec.colorsUsed : 1u << spec.bitCount;
+        for (uint32_t i = 0; i < entries; ++i) Append32(info, (i * 0x00030507u) ^ 0x00A05010u);
+    } else if ((spec.bitCount == 16 || spec.bitCount == 32) && spec.compression == 3) {
+        bool wide = spec.bitCount == 32;
+        Append32(info, wide ? 0x00FF0000u : 0xF800u);
+        Append32(info, wide ? 0x0000FF00u : 0x07E0u);
+        Append32(info, wide ? 0x000000FFu : 0x001Fu);
+    }
+
+    for (uint32_t i = 0; i < spec.gap; ++i) bitmap.bits.push_back(0xEE);
+    for (uint32_t i = 0; i < pixelBytes; ++i)
+        bitmap.bits.push_back(static_cast<uint8_t>((i / 7) * 13 + (i % stride) * 3));
+
+    uint32_t offBits = spec.offBits ? spec.offBits : 14 + static_cast<uint32_t>(info.size()) + spec.gap;
+    std::vector<uint8_t>& file = bitmap.file;
+    file.push_back('B');
+    file.push_back('M');
+    Append32(file, static_cast<uint32_t>(14 + info.size() + bitmap.bits.size()));
+    Append32(file, 0);
+    Append32(file, offBits);
+    file.insert(file.end(), info.begin(), info.end());
+    file.insert(file.end(), bitmap.bits.begin(), bitmap.bits.end());
+    return bitmap;
+}
+
+std::vector<uint8_t> PackedFile(const char* signature, uint32_t packedLength,
+                                uint32_t unpackedLength, const std::vector<uint8_t>& stream) {
+    std::vector<uint8_t> file{static_cast<uint8_t>(signature[0]), static_cast<uint8_t>(signature[1])};
+    Append32(file, packedLength);
+    Append32(file, unpackedLength);
+    file.insert(file.end(), stream.begin(), stream.end());
+    return file;
+}
+
+std::vector<uint8_t> PackBitmap(const std::vector<uint8_t>& image, char letter) {
+    std::vector<uint8_t> stream = lzss_test::LzssEncode(image.data(), image.size());
+    const char signature[2] = {letter, '1'};
+    return PackedFile(signature, static_cast<uint32_t>(stream.size()),
+                      static_cast<uint32_t>(image.size()), stream);
+}
+
+TempFile::TempFile(const std::vector<uint8_t>& bytes) {
+    std::string pattern = TempFolder() + "/zorvpict-XXXXXX";
+    int fd = mkstemp(&pattern[0]);
+    if (fd < 0) throw std::runtime_error("cannot create a temporary file");
+    path_ = pattern;
+    size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (written != bytes.size()) throw std::runtime_error("cannot write a temporary file");
+}
+
+TempFile::~TempFile() { unlink(path_.c_str()); }
+
+std::string MissingPath() { return TempFolder() + "/zorvpict-no-such-file/picture.bmp"; }
+
+}  // namespace bitmap_builder
