@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cstring>
 
 namespace harness {
@@ -33,6 +34,17 @@ int Finish() {
 int Failures() { return failed; }
 
 namespace {
+char context[256] = "";
+}  // namespace
+
+void SetContext(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(context, sizeof context, format, args);
+    va_end(args);
+}
+
+namespace {
 // A fault anywhere in the program, the plug-in included, ends it with a line
 // saying where, instead of a debugger session.
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
@@ -42,7 +54,7 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
     if (r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && r->NumberParameters >= 2)
         std::printf(" (%s of %p)", r->ExceptionInformation[0] ? "write" : "read",
                     reinterpret_cast<void*>(r->ExceptionInformation[1]));
-    std::printf("\n%d passed, %d failed\n", passed, failed + 1);
+    std::printf("\n  while: %s\n%d passed, %d failed\n", context, passed, failed + 1);
     std::fflush(stdout);
     ExitProcess(3);
 }

@@ -25,6 +25,8 @@ std::string Show(const std::string& v);
 int Finish();
 // Number of failed checks so far; lets a sweep stop after the first miss.
 int Failures();
+// What the program is doing, printed if it crashes.
+void SetContext(const char* format, ...);
 }  // namespace harness
 
 #define CHECK(cond) harness::Record(static_cast<bool>(cond), __FILE__, __LINE__, #cond)
