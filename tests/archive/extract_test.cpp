@@ -1,0 +1,214 @@
+// Extraction by position: delivered bytes, the progress protocol with abort,
+// and requests whose cached record no longer matches the file.
+#include <array>
+#include <functional>
+
+#include "archive_calls.h"
+
+using namespace archive_builder;
+using platform_testing::Call;
+using platform_testing::CallsMade;
+using platform_testing::Live;
+
+namespace {
+
+struct Entries {
+    ArchiveSpec spec;
+    std::vector<std::vector<uint8_t>> delivered;  // what GetFile must hand over for each
+};
+
+// Positions are unique except for the empty entry, which shares its
+// position with the entry after it and so is the one found there.
+Entries Sample() {
+    PwSpec mono, stereo, cut;
+    mono.codes = Bytes(3000, 1);
+    mono.trailing = 3;
+    stereo.channels = 2;
+    stereo.rate = 44100;
+    stereo.codes = Bytes(1001, 2);
+    cut.codes = Bytes(10, 3);
+    cut.codeCount = 11;
+    Entries e;
+    e.spec.entries = {{"PLAIN.BIN", Bytes(5000, 4)}, {"MONO.PW", MakePwAudio(mono)},
+                      {"STEREO.PW", MakePwAudio(stereo)}, {"CUT.PW", MakePwAudio(cut)},
+                      {"EMPTY", {}}, {"SHADOWED", Bytes(9, 5)}, {"TWELVE.CHARS", Bytes(1, 6)}};
+    e.delivered = {e.spec.entries[0].data, ExpectedWave(e.spec.entries[1].data),
+                   ExpectedWave(e.spec.entries[2].data), e.spec.entries[3].data, {}, {}, Bytes(1, 6)};
+    return e;
+}
+
+struct Reports {
+    std::vector<std::array<intptr_t, 3>> calls;
+    int abortAt = -1;
+    std::function<void(int32_t)> during;
+};
+
+int32_t WINAPI Record(int32_t step, int32_t total, intptr_t userData) {
+    Reports* reports = reinterpret_cast<Reports*>(userData);
+    reports->calls.push_back({step, total, userData});
+    if (reports->during) reports->during(step);
+    return step == reports->abortAt ? 1 : 0;
+}
+
+void Lookup(const std::string& path) {
+    ArchiveEntryRecord record;
+    CallGetFileInfo(path, "x", 0, &record);
+}
+
+class Extract : public ::testing::Test {
+protected:
+    Extract() : entries_(Sample()) {
+        path_ = folder_.Write("sample.dat", BuildArchive(entries_.spec));
+        other_ = folder_.Write("other.dat", BuildArchive(ArchiveSpec{}));
+        positions_ = EntryPositions(entries_.spec);
+    }
+    ArchiveFolder folder_;
+    Entries entries_;
+    std::string path_, other_;
+    std::vector<uint32_t> positions_;
+};
+
+}  // namespace
+
+TEST_F(Extract, DeliversEveryEntryAsListed) {
+    Listing listing = CallGetArchiveInfo(path_);
+    ASSERT_EQ(listing.result, Ok);
+    for (size_t i = 0; i < positions_.size(); ++i) {
+        SCOPED_TRACE(entries_.spec.entries[i].name);
+        Delivery delivery = CallGetFile(path_, positions_[i]);
+        ASSERT_EQ(delivery.result, Ok);
+        EXPECT_EQ(delivery.bytes, entries_.delivered[i]);
+        if (i != 5) EXPECT_EQ(delivery.bytes.size(), listing.records[i].outputSize);
+    }
+    EXPECT_EQ(CallGetFile(path_, positions_[0] + 1).result, UnsupportedFormat);
+}
+
+TEST_F(Extract, ServesOnlyFileToMemory) {
+    Reports reports;
+    for (uint32_t flags : {0x100u, 0x300u, 0xFFFFFFFEu})
+        EXPECT_EQ(CallGetFile(path_, positions_[0], Record, reinterpret_cast<intptr_t>(&reports), flags).result, Ok);
+    EXPECT_EQ(reports.calls.size(), 24u);
+    reports.calls.clear();
+    for (uint32_t flags : {0x0u, 0x1u, 0x101u, 0x200u})
+        EXPECT_EQ(CallGetFile(path_, positions_[0], Record, reinterpret_cast<intptr_t>(&reports), flags).result,
+                  NotImplemented);
+    EXPECT_TRUE(reports.calls.empty());
+}
+
+TEST_F(Extract, ReportsEightStepsWithTheHostsValue) {
+    Reports reports;
+    intptr_t userData = reinterpret_cast<intptr_t>(&reports);
+    ASSERT_EQ(CallGetFile(path_, positions_[1], Record, userData).result, Ok);
+    ASSERT_EQ(reports.calls.size(), 8u);
+    for (intptr_t step = 0; step < 8; ++step)
+        EXPECT_EQ(reports.calls[step], (std::array<intptr_t, 3>{step, 7, userData}));
+    reports.calls.clear();
+    EXPECT_EQ(CallGetFile(path_, 3).result, UnsupportedFormat);
+    EXPECT_EQ(CallGetFile(path_, 3, Record, userData).result, UnsupportedFormat);
+    EXPECT_EQ(reports.calls.size(), 3u);
+}
+
+// Abort at each report: nothing delivered or left behind; a directory loaded
+// before the abort stays cached.
+TEST_F(Extract, AbortsAtEveryReport) {
+    for (int step = 0; step < 8; ++step) {
+        SCOPED_TRACE("abort at " + std::to_string(step));
+        CallGetArchiveInfo(other_);
+        const auto before = Live();
+        Reports reports;
+        reports.abortAt = step;
+        EXPECT_EQ(CallGetFile(path_, positions_[2], Record, reinterpret_cast<intptr_t>(&reports)).result, Aborted);
+        EXPECT_EQ(reports.calls.size(), static_cast<size_t>(step + 1));
+        EXPECT_TRUE(CacheLockIsFree());
+        EXPECT_EQ(OpensDuring(Lookup, path_), step == 0 ? 1 : 0);
+        CallGetArchiveInfo(other_);
+        EXPECT_EQ(Live(), before);
+    }
+}
+
+TEST_F(Extract, EntryPastTheEndIsRefusedBeforeAllocating) {
+    ArchiveSpec spec;
+    spec.entries = {{"HUGE", Bytes(60, 1), 0x7FFF0000}};
+    std::string path = folder_.Write("huge.dat", BuildArchive(spec));
+    ASSERT_EQ(CallGetArchiveInfo(path).result, Ok);
+    platform_testing::ResetFaults();
+    EXPECT_EQ(CallGetFile(path, 16).result, ReadError);
+    EXPECT_EQ(CallsMade(Call::Alloc), 0);
+}
+
+// Sums of sizes wrap at 2^32: the wrapped position is found, and of two
+// entries at one position the first in directory order.
+TEST_F(Extract, PositionsThatWrapAndRepeat) {
+    ArchiveSpec spec;
+    spec.entries = {{"BIG", Bytes(60, 1), 0xFFFFFFF0u}, {"WRAP", Bytes(20, 2)}, {"E", {}}, {"F", Bytes(5, 3)}};
+    std::vector<uint8_t> bytes = BuildArchive(spec);
+    std::string path = folder_.Write("wrap.dat", bytes);
+    ExpectListing(CallGetArchiveInfo(path), ExpectedListing(spec));
+    EXPECT_EQ(CallGetFile(path, 0).bytes, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20));
+    Delivery empty = CallGetFile(path, 20);
+    EXPECT_EQ(empty.result, Ok);
+    EXPECT_TRUE(empty.bytes.empty());
+    EXPECT_EQ(CallGetFile(path, 16).result, ReadError);
+}
+
+// The file changed on disk after it was listed: whatever no longer agrees
+// with the cached record is a read error, never an overrun.
+TEST_F(Extract, StaleCacheIsAReadError) {
+    struct Rewrite {
+        const char* what;
+        size_t entry;
+        std::function<void(std::vector<uint8_t>&)> change;
+        int32_t expected;
+    };
+    auto audio = [](uint32_t count, size_t size) {
+        PwSpec spec;
+        spec.codes = Bytes(count, 9);
+        std::vector<uint8_t> bytes = MakePwAudio(spec);
+        bytes.resize(size, 0x77);
+        return bytes;
+    };
+    const Rewrite rewrites[] = {
+        {"audio became plain", 1, [](std::vector<uint8_t>& e) { e[0] = 'X'; }, ReadError},
+        {"fewer codes", 1, [](std::vector<uint8_t>& e) { PutLe32(&e[42], 2999); }, ReadError},
+        {"plain became audio", 0, [&](std::vector<uint8_t>& e) { e = audio(4954 / 2, 5000); }, ReadError},
+        {"plain became longer audio", 0, [&](std::vector<uint8_t>& e) { e = audio(4000, 5000); }, ReadError},
+        {"same kinds, other bytes", 0, [](std::vector<uint8_t>& e) { e[7] ^= 1; }, Ok},
+    };
+    for (const Rewrite& r : rewrites) {
+        SCOPED_TRACE(r.what);
+        ASSERT_EQ(CallGetArchiveInfo(other_).result, Ok);
+        ASSERT_EQ(CallGetArchiveInfo(path_).result, Ok);
+        ArchiveSpec changed = entries_.spec;
+        r.change(changed.entries[r.entry].data);
+        ASSERT_EQ(changed.entries[r.entry].data.size(), entries_.spec.entries[r.entry].data.size());
+        folder_.Write("sample.dat", BuildArchive(changed));
+        Delivery delivery = CallGetFile(path_, positions_[r.entry]);
+        EXPECT_EQ(delivery.result, r.expected);
+        folder_.Write("sample.dat", BuildArchive(entries_.spec));
+    }
+    // A file cut short since the listing.
+    ASSERT_EQ(CallGetFile(path_, positions_[2]).result, Ok);
+    std::vector<uint8_t> bytes = BuildArchive(entries_.spec);
+    bytes.resize(positions_[2] + 100);
+    folder_.Write("sample.dat", bytes);
+    EXPECT_EQ(CallGetFile(path_, positions_[2]).result, ReadError);
+}
+
+// A host that lists another archive from inside a report replaces the cache
+// under the running extraction, which still delivers what was asked for.
+TEST_F(Extract, ReentrantCallbackReplacingTheCache) {
+    ArchiveSpec otherSpec;
+    otherSpec.entries = {{"X", Bytes(7000, 8)}};
+    std::string other = folder_.Write("b.dat", BuildArchive(otherSpec));
+    for (int step = 0; step < 8; ++step) {
+        SCOPED_TRACE("re-entered at " + std::to_string(step));
+        ASSERT_EQ(CallGetArchiveInfo(path_).result, Ok);
+        Reports reports;
+        reports.during = [&](int32_t at) {
+            if (at == step) ExpectListing(CallGetArchiveInfo(other), ExpectedListing(otherSpec));
+        };
+        Delivery delivery = CallGetFile(path_, positions_[1], Record, reinterpret_cast<intptr_t>(&reports));
+        EXPECT_EQ(delivery.result, Ok);
+        EXPECT_EQ(delivery.bytes, entries_.delivered[1]);
+    }
+}
