@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bitmap_builder.h"
 #include "lzss_encoder.h"
 #include "test_images.h"
 
@@ -43,6 +44,27 @@ void LzssSeeds() {
     }
 }
 
+// Packed pictures of every depth class, bottom-up and top-down.
+void PictureSeeds() {
+    using bitmap_builder::BitmapSpec;
+    std::vector<BitmapSpec> specs;
+    for (uint16_t bits : {1, 4, 8}) {
+        specs.push_back({7, 5, bits, 0, 0, 0, 0});
+        specs.push_back({7, -5, bits, 0, 2, 0, 0});
+    }
+    for (uint16_t bits : {16, 32}) {
+        specs.push_back({6, 4, bits, 0, 0, 0, 0});
+        specs.push_back({6, 4, bits, 3, 0, 0, 0});
+    }
+    specs.push_back({9, 3, 24, 0, 0, 0, 0});
+    specs.push_back({9, -3, 24, 0, 0, 4, 0});
+    int n = 0;
+    for (const BitmapSpec& spec : specs) {
+        auto bitmap = bitmap_builder::BuildBitmap(spec);
+        Write("fuzz_picture", "picture" + std::to_string(n++), bitmap_builder::PackBitmap(bitmap.file, n % 2 ? 'B' : 'E'));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,5 +74,6 @@ int main(int argc, char** argv) {
     }
     root = argv[1];
     LzssSeeds();
+    PictureSeeds();
     return 0;
 }

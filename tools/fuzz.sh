@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
-build=build/asan
+build=${FUZZ_BUILD:-build/asan}
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_lzss fuzz_picture fuzz_archive fuzz_pwaudio)
 
