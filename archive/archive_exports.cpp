@@ -50,9 +50,9 @@ PLUGIN_EXPORT int32_t WINAPI GetArchiveInfo(const char* source, int32_t /*length
     const uint32_t count = directoryCache.recordCount;
     listing = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (count + 1) * sizeof(ArchiveEntryRecord));
     if (listing == nullptr) return result;
-    void* records = GlobalLock(listing);
+    auto* records = static_cast<ArchiveEntryRecord*>(GlobalLock(listing));
     if (records == nullptr) return result;
-    if (count > 0) std::memcpy(records, directoryCache.records, count * sizeof(ArchiveEntryRecord));
+    for (uint32_t i = 0; i < count; ++i) FillRecord(directoryCache.entries[i], &records[i]);
     result = Ok;
     return result;
 }
@@ -65,10 +65,15 @@ PLUGIN_EXPORT int32_t WINAPI GetFileInfo(const char* source, int32_t /*length*/,
 
     PluginResult result = NotImplemented;
     bool locked = false;
-    const ArchiveEntryRecord* found = nullptr;
+    const CachedEntry* found = nullptr;
     auto cleanup = OnScopeExit([&] {
-        // The record is copied while the lock still guards it.
-        if (result == Ok) std::memcpy(entryOut, found, sizeof *entryOut);
+        // The record is made while the lock still guards the cache.
+        if (result == Ok) {
+            ArchiveEntryRecord record;
+            std::memset(&record, 0, sizeof record);
+            FillRecord(*found, &record);
+            std::memcpy(entryOut, &record, sizeof record);
+        }
         if (locked) LeaveCriticalSection(&directoryCache.cacheLock);
     });
 

@@ -9,7 +9,7 @@
 DirectoryCache directoryCache;
 
 void ModuleAttach() {
-    directoryCache.records = nullptr;
+    directoryCache.entries = nullptr;
     directoryCache.positionIndex = nullptr;
     directoryCache.recordCount = 0;
     directoryCache.cachedPath = nullptr;
@@ -18,10 +18,10 @@ void ModuleAttach() {
 }
 
 void ModuleDetach() {
-    FreeScratch(directoryCache.records);
+    FreeScratch(directoryCache.entries);
     FreeScratch(directoryCache.positionIndex);
     FreeScratch(directoryCache.cachedPath);
-    directoryCache.records = nullptr;
+    directoryCache.entries = nullptr;
     directoryCache.positionIndex = nullptr;
     directoryCache.cachedPath = nullptr;
     directoryCache.recordCount = 0;
@@ -94,11 +94,15 @@ void* AllocAtLeastOne(uint32_t size) { return AllocScratch(size ? size : 1); }
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool NamesEqual(const char* a, const char* b, bool ignoreCase) {
-    if (!ignoreCase) return std::strcmp(a, b) == 0;
-    for (; *a != '\0' && UpperAscii(*a) == UpperAscii(*b); ++a, ++b) {
+// A stored name of 12 characters has no terminator of its own.
+bool NamesEqual(const char (&stored)[kEntryNameLength], const char* wanted, bool ignoreCase) {
+    for (uint32_t k = 0; k < kEntryNameLength; ++k) {
+        char a = ignoreCase ? UpperAscii(stored[k]) : stored[k];
+        char b = ignoreCase ? UpperAscii(wanted[k]) : wanted[k];
+        if (a != b) return false;
+        if (a == '\0') return true;
     }
-    return UpperAscii(*a) == UpperAscii(*b);
+    return wanted[kEntryNameLength] == '\0';
 }
 
 }  // namespace
@@ -106,7 +110,7 @@ bool NamesEqual(const char* a, const char* b, bool ignoreCase) {
 PluginResult LoadDirectory(const char* path) {
     PluginResult result = ReadError;
     HANDLE file = INVALID_HANDLE_VALUE;
-    ArchiveEntryRecord* records = nullptr;
+    CachedEntry* entries = nullptr;
     PositionIndexEntry* index = nullptr;
     uint8_t* directory = nullptr;
     uint8_t* window = nullptr;
@@ -118,7 +122,7 @@ PluginResult LoadDirectory(const char* path) {
         if (result != Ok) {  // not installed
             FreeScratch(pathCopy);
             FreeScratch(index);
-            FreeScratch(records);
+            FreeScratch(entries);
         }
     });
 
@@ -132,10 +136,8 @@ PluginResult LoadDirectory(const char* path) {
     const uint32_t count = layout.entryCount;
 
     result = NoMemory;
-    // Zero-filled: every record byte the directory gives no value stays 0.
-    records = static_cast<ArchiveEntryRecord*>(
-        GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, count ? count * sizeof(ArchiveEntryRecord) : 1));
-    if (records == nullptr) return result;
+    entries = static_cast<CachedEntry*>(AllocAtLeastOne(count * sizeof(CachedEntry)));
+    if (entries == nullptr) return result;
     index = static_cast<PositionIndexEntry*>(AllocAtLeastOne(count * sizeof(PositionIndexEntry)));
     if (index == nullptr) return result;
     directory = static_cast<uint8_t*>(AllocAtLeastOne(count * kDirectoryEntrySize));
@@ -162,13 +164,16 @@ PluginResult LoadDirectory(const char* path) {
         uint32_t outputSize = 0;
         bool isAudio = ClassifyEntry(head, packedSize, &outputSize);
 
-        ArchiveEntryRecord& record = records[i];
-        std::memcpy(record.method, "ZorvPack", sizeof record.method);
-        record.position = position;
-        record.packedSize = packedSize;
-        record.outputSize = outputSize;
-        for (uint32_t k = 0; k < kEntryNameLength && entry[k] != 0; ++k)
-            record.fileName[k] = static_cast<char>(entry[k]);
+        CachedEntry& cached = entries[i];
+        cached.position = position;
+        cached.packedSize = packedSize;
+        cached.outputSize = outputSize;
+        // Bytes after a terminator are not part of the name.
+        bool ended = false;
+        for (uint32_t k = 0; k < kEntryNameLength; ++k) {
+            ended = ended || entry[k] == 0;
+            cached.name[k] = ended ? '\0' : static_cast<char>(entry[k]);
+        }
         index[i] = PositionIndexEntry{position, static_cast<uint16_t>(i),
                                       static_cast<uint8_t>(isAudio), 0};
         position += packedSize;  // wraps at 2^32 like the format's own sums
@@ -176,10 +181,10 @@ PluginResult LoadDirectory(const char* path) {
     SortPositionIndex(index, count);
     std::strcpy(pathCopy, path);
 
-    FreeScratch(directoryCache.records);
+    FreeScratch(directoryCache.entries);
     FreeScratch(directoryCache.positionIndex);
     FreeScratch(directoryCache.cachedPath);
-    directoryCache.records = records;
+    directoryCache.entries = entries;
     directoryCache.positionIndex = index;
     directoryCache.recordCount = count;
     directoryCache.cachedPath = pathCopy;
@@ -221,13 +226,20 @@ const PositionIndexEntry* FindByPosition(const PositionIndexEntry* index, uint32
     return low < count && index[low].position == position ? &index[low] : nullptr;
 }
 
-const ArchiveEntryRecord* FindByName(const char* entryName, bool ignoreCase) {
+const CachedEntry* FindByName(const char* entryName, bool ignoreCase) {
     char first = ignoreCase ? UpperAscii(entryName[0]) : entryName[0];
     for (uint32_t i = 0; i < directoryCache.recordCount; ++i) {
-        const ArchiveEntryRecord& record = directoryCache.records[i];
-        char candidate = ignoreCase ? UpperAscii(record.fileName[0]) : record.fileName[0];
-        if (candidate == first && NamesEqual(record.fileName, entryName, ignoreCase))
-            return &record;
+        const CachedEntry& entry = directoryCache.entries[i];
+        char candidate = ignoreCase ? UpperAscii(entry.name[0]) : entry.name[0];
+        if (candidate == first && NamesEqual(entry.name, entryName, ignoreCase)) return &entry;
     }
     return nullptr;
+}
+
+void FillRecord(const CachedEntry& entry, ArchiveEntryRecord* record) {
+    std::memcpy(record->method, "ZorvPack", sizeof record->method);
+    record->position = entry.position;
+    record->packedSize = entry.packedSize;
+    record->outputSize = entry.outputSize;
+    std::memcpy(record->fileName, entry.name, sizeof entry.name);
 }

@@ -1,5 +1,5 @@
-// The process-wide cache of the one archive listed last: its entry records in
-// directory order and an index from data position to record, so that
+// The process-wide cache of the one archive listed last: its entries in
+// directory order and an index from data position to entry, so that
 // listing, lookups by name and extraction read a directory once.
 #pragma once
 
@@ -7,7 +7,20 @@
 
 #include "plugin_frame.h"
 
-// One record's place in the position index. The audio verdict of the
+// What the cache keeps of an entry. The host's 428-byte record is made from
+// it when asked for: most of that record is the same zeros for every entry,
+// and keeping it whole would cost 28 MB for a full directory.
+struct CachedEntry {
+    uint32_t position;
+    uint32_t packedSize;
+    uint32_t outputSize;
+    char name[12];  // as stored: ended by 0x00, or all 12 bytes used
+};
+
+// Writes the entry's fields into a zero-filled host record.
+void FillRecord(const CachedEntry& entry, ArchiveEntryRecord* record);
+
+// One entry's place in the position index. The audio verdict of the
 // listing travels with it so that extraction can tell a rewritten file.
 struct PositionIndexEntry {
     uint32_t position;
@@ -17,7 +30,7 @@ struct PositionIndexEntry {
 };
 
 struct DirectoryCache {
-    ArchiveEntryRecord* records;        // recordCount records, directory order
+    CachedEntry* entries;               // recordCount entries, directory order
     PositionIndexEntry* positionIndex;  // recordCount entries, by (position, recordIndex)
     uint32_t recordCount;
     char* cachedPath;   // sized to the path; null while nothing is cached
@@ -44,6 +57,6 @@ void SortPositionIndex(PositionIndexEntry* index, uint32_t count);
 const PositionIndexEntry* FindByPosition(const PositionIndexEntry* index, uint32_t count,
                                          uint32_t position);
 
-// The first record in directory order with that name; with ignoreCase the
+// The first entry in directory order with that name; with ignoreCase the
 // names are compared ignoring ASCII letter case. Null when none matches.
-const ArchiveEntryRecord* FindByName(const char* entryName, bool ignoreCase);
+const CachedEntry* FindByName(const char* entryName, bool ignoreCase);

@@ -35,9 +35,9 @@ PluginResult ExtractEntry(const char* path, uint32_t position, HGLOBAL* outputSl
     bool isAudio = false;
     const uint64_t fileSize = directoryCache.fileSize;
     if (found != nullptr) {
-        const ArchiveEntryRecord& record = directoryCache.records[found->recordIndex];
-        packedSize = record.packedSize;
-        outputSize = record.outputSize;
+        const CachedEntry& entry = directoryCache.entries[found->recordIndex];
+        packedSize = entry.packedSize;
+        outputSize = entry.outputSize;
         isAudio = found->isAudio != 0;
     }
 

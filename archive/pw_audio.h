@@ -22,6 +22,10 @@ bool IsPwAudio(const uint8_t* head);
 // destination holds 46 + 2N bytes and the source 46 + N.
 uint32_t ConvertPwAudio(uint8_t* destination, const uint8_t* source);
 
+// Codes to 16-bit little-endian samples, one table lookup each. ConvertPwAudio
+// uses a vector path where the processor has one and this for the rest.
+void ExpandPwCodesPortable(uint8_t* out, const uint8_t* codes, uint32_t count);
+
 // The one verdict that listing and extraction share, so the size the
 // listing records is the size extraction fills. `head` holds the entry's
 // first min(46, packedSize) bytes. An entry is converted only when it holds

@@ -78,7 +78,9 @@ TEST_F(Extract, DeliversEveryEntryAsListed) {
         Delivery delivery = CallGetFile(path_, positions_[i]);
         ASSERT_EQ(delivery.result, Ok);
         EXPECT_EQ(delivery.bytes, entries_.delivered[i]);
-        if (i != 5) EXPECT_EQ(delivery.bytes.size(), listing.records[i].outputSize);
+        if (i != 5) {
+            EXPECT_EQ(delivery.bytes.size(), listing.records[i].outputSize);
+        }
     }
     EXPECT_EQ(CallGetFile(path_, positions_[0] + 1).result, UnsupportedFormat);
 }

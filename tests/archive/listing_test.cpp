@@ -104,7 +104,9 @@ TEST(GetFileInfo, FindsTheFirstMatchingName) {
         ArchiveEntryRecord record;
         int32_t result = CallGetFileInfo(path, c.name, c.flags, &record);
         EXPECT_EQ(result, c.expected < 0 ? UnsupportedFormat : Ok);
-        if (c.expected >= 0) EXPECT_TRUE(SameRecord(record, listing[c.expected]));
+        if (c.expected >= 0) {
+            EXPECT_TRUE(SameRecord(record, listing[c.expected]));
+        }
     }
     ArchiveEntryRecord record;
     EXPECT_EQ(GetFileInfo(path.c_str(), 0, "README.TXT", SourceInMemory, &record), NotImplemented);

@@ -74,7 +74,9 @@ TEST(Probe, HeaderRulesAndDirectoryBounds) {
         for (uintptr_t probeWord : {uintptr_t{0}, uintptr_t{0x1234}, reinterpret_cast<uintptr_t>(&count)})
             EXPECT_EQ(IsSupported(path.c_str(), probeWord), c.expected == Ok ? 1 : 0);
         // GetArchiveInfo refuses whatever fails the probe as not its format.
-        if (c.expected != Ok) EXPECT_EQ(CallGetArchiveInfo(path).result, UnsupportedFormat);
+        if (c.expected != Ok) {
+            EXPECT_EQ(CallGetArchiveInfo(path).result, UnsupportedFormat);
+        }
     }
     EXPECT_EQ(platform_testing::Live().files, 0);
 }

@@ -20,13 +20,24 @@ TEST(PwDecodeTable, IsOddSymmetricAlongTheLogarithmicCurve) {
         double curve = 32767 * (std::pow(1 + mu, s / 127.0) - 1) / mu;
         EXPECT_LT(std::fabs(PwDecodeTable[128 + s] - curve), 1.0) << "s " << s;
         EXPECT_EQ(PwDecodeTable[128 - s], -PwDecodeTable[128 + s]) << "s " << s;
-        if (s > 1) EXPECT_GT(PwDecodeTable[128 + s], PwDecodeTable[127 + s]);
+        if (s > 1) {
+            EXPECT_GT(PwDecodeTable[128 + s], PwDecodeTable[127 + s]);
+        }
     }
 }
 
-// Every code, in every position of the unrolled loop and its tail.
+// Every code, in every lane of the vector and unrolled loops and their tails,
+// and through the plain path that processors without the vector one take.
 TEST(ConvertPwAudio, DecodesEveryCode) {
-    for (size_t count : {size_t{256}, size_t{263}, size_t{7}, size_t{1}}) {
+    std::vector<uint8_t> codes(256 * 3 + 5);
+    for (size_t k = 0; k < codes.size(); ++k) codes[k] = static_cast<uint8_t>(k * 5 + k / 256);
+    std::vector<uint8_t> samples(2 * codes.size() + 1, 0xEE);
+    ExpandPwCodesPortable(samples.data(), codes.data(), static_cast<uint32_t>(codes.size()));
+    for (size_t k = 0; k < codes.size(); ++k)
+        ASSERT_EQ(static_cast<int16_t>(ReadLe16(&samples[2 * k])), ExpectedSample(codes[k])) << "code " << +codes[k];
+    EXPECT_EQ(samples.back(), 0xEE);
+
+    for (size_t count : {size_t{1024}, size_t{263}, size_t{64}, size_t{7}, size_t{1}}) {
         PwSpec spec;
         for (size_t k = 0; k < count; ++k) spec.codes.push_back(static_cast<uint8_t>(k * 7 + count));
         std::vector<uint8_t> entry = MakePwAudio(spec);
