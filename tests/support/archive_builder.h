@@ -63,7 +63,7 @@ std::vector<uint8_t> MakePwAudio(const PwSpec& spec);
 // The WAVE image a correct converter makes of a well-formed audio entry.
 std::vector<uint8_t> ExpectedWave(const std::vector<uint8_t>& entry);
 
-// The sample each code decodes to, from the format's published table.
+// The sample each code decodes to, from the test side's own copy of the table.
 int16_t ExpectedSample(uint8_t code);
 
 // Deterministic filler bytes.
