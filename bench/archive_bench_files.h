@@ -22,31 +22,32 @@ namespace bench_files {
 constexpr uint32_t kSmallEntries = 65535;
 constexpr uint32_t kLargeEntries = 2000;
 
-inline std::vector<std::string>& Created() {
-    static std::vector<std::string> files;
-    return files;
-}
+// The folder and what was written into it, removed at exit.
+struct BenchFolder {
+    std::string path;
+    std::vector<std::string> files;
+    ~BenchFolder() {
+        for (const std::string& file : files) unlink(file.c_str());
+        rmdir(path.c_str());
+    }
+};
 
-inline const std::string& Folder() {
-    static std::string folder = [] {
+inline BenchFolder& Folder() {
+    static BenchFolder folder = [] {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base && *base ? base : "/tmp") + "/zorvpack-bench-XXXXXX";
         if (mkdtemp(&pattern[0]) == nullptr) std::abort();
-        std::atexit([] {
-            for (const std::string& file : Created()) unlink(file.c_str());
-            rmdir(Folder().c_str());
-        });
-        return pattern;
+        return BenchFolder{pattern, {}};
     }();
     return folder;
 }
 
 inline std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::string path = Folder() + "/" + name;
+    std::string path = Folder().path + "/" + name;
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
     close(fd);
-    Created().push_back(path);
+    Folder().files.push_back(path);
     return path;
 }
 
@@ -87,10 +88,10 @@ inline const std::string& TinyArchive() {
 // first bytes and the directory are written.
 inline const std::string& LargeArchive() {
     static std::string path = [] {
-        std::string file = Folder() + "/large.dat";
+        std::string file = Folder().path + "/large.dat";
         int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0) std::abort();
-        Created().push_back(file);
+        Folder().files.push_back(file);
         std::vector<uint8_t> directory(16 * kLargeEntries, 0);
         uint64_t position = 16;
         for (uint32_t i = 0; i < kLargeEntries; ++i) {

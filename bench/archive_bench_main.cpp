@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 namespace {
@@ -17,11 +18,21 @@ std::map<std::string, double>& Seconds() {
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration && run.iterations > 0)
-                Seconds()[run.benchmark_name()] = run.real_accumulated_time / run.iterations;
+        // With --benchmark_repetitions the median stands for the benchmark.
+        for (const Run& run : runs) {
+            if (run.error_occurred || run.iterations <= 0) continue;
+            if (run.run_type == Run::RT_Iteration && medianTaken_.count(run.run_name.str()) == 0)
+                Seconds()[run.run_name.str()] = run.real_accumulated_time / run.iterations;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                Seconds()[run.run_name.str()] = run.real_accumulated_time / run.iterations;
+                medianTaken_.insert(run.run_name.str());
+            }
+        }
         ConsoleReporter::ReportRuns(runs);
     }
+
+private:
+    std::set<std::string> medianTaken_;
 };
 
 // A benchmark by name, also when its name carries a suffix such as

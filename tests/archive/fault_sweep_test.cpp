@@ -31,8 +31,8 @@ struct Fixture {
 };
 
 Fixture& Shared() {
-    static Fixture* fixture = new Fixture;
-    return *fixture;
+    static Fixture fixture;  // its folder goes at exit
+    return fixture;
 }
 
 struct Operation {
