@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_builder.h"
 #include "bitmap_builder.h"
 #include "lzss_encoder.h"
 #include "test_images.h"
@@ -61,8 +62,42 @@ void PictureSeeds() {
     int n = 0;
     for (const BitmapSpec& spec : specs) {
         auto bitmap = bitmap_builder::BuildBitmap(spec);
-        Write("fuzz_picture", "picture" + std::to_string(n++), bitmap_builder::PackBitmap(bitmap.file, n % 2 ? 'B' : 'E'));
+        char letter = n % 2 ? 'B' : 'E';
+        Write("fuzz_picture", "picture" + std::to_string(n++), bitmap_builder::PackBitmap(bitmap.file, letter));
     }
+}
+
+// Archives of all three signatures with plain, empty and audio entries;
+// the audio entries alone seed the conversion target.
+void ArchiveSeeds() {
+    using archive_builder::ArchiveSpec;
+    using archive_builder::Entry;
+    using archive_builder::PwSpec;
+    auto mono = archive_builder::MakePwAudio(PwSpec{1, 22050, archive_builder::Bytes(40, 1)});
+    auto stereo = archive_builder::MakePwAudio(PwSpec{2, 11025, archive_builder::Bytes(64, 2)});
+    PwSpec truncated{1, 8000, archive_builder::Bytes(10, 3)};
+    truncated.codeCount = 30;
+    auto cut = archive_builder::MakePwAudio(truncated);
+    Write("fuzz_pwaudio", "mono", mono);
+    Write("fuzz_pwaudio", "stereo", stereo);
+    Write("fuzz_pwaudio", "truncated", cut);
+
+    ArchiveSpec empty;
+    empty.signature = "ZRV00";
+    Write("fuzz_archive", "empty", archive_builder::BuildArchive(empty));
+
+    ArchiveSpec mixed;
+    mixed.entries = {Entry{"README.TXT", archive_builder::Bytes(60, 4)}, Entry{"EMPTY", {}},
+                     Entry{"VOICE01.PW", mono}, Entry{"TWELVECHARSX", archive_builder::Bytes(7, 5)},
+                     Entry{"STEREO.PW", stereo}, Entry{"readme.txt", archive_builder::Bytes(3, 6)},
+                     Entry{"CUT.PW", cut}};
+    Write("fuzz_archive", "mixed", archive_builder::BuildArchive(mixed));
+
+    ArchiveSpec three;
+    three.signature = "ZRV03";
+    three.entries = {Entry{"A", archive_builder::Bytes(100, 7)}, Entry{"B", archive_builder::Bytes(5, 8)}};
+    three.directoryInFirstEntry = true;
+    Write("fuzz_archive", "directory-first", archive_builder::BuildArchive(three));
 }
 
 }  // namespace
@@ -75,5 +110,6 @@ int main(int argc, char** argv) {
     root = argv[1];
     LzssSeeds();
     PictureSeeds();
+    ArchiveSeeds();
     return 0;
 }
