@@ -3,10 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "archive_bench_files.h"
+#include "archive_exports.h"
 #include "platform_testing.h"
-
-PLUGIN_EXPORT int32_t WINAPI GetArchiveInfo(const char* source, int32_t length, uint32_t flags,
-                                            HGLOBAL* listHandleOut);
 
 namespace {
 

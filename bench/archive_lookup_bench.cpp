@@ -7,12 +7,8 @@
 #include <vector>
 
 #include "archive_bench_files.h"
+#include "archive_exports.h"
 #include "directory_cache.h"
-
-PLUGIN_EXPORT int32_t WINAPI GetArchiveInfo(const char* source, int32_t length, uint32_t flags,
-                                            HGLOBAL* listHandleOut);
-PLUGIN_EXPORT int32_t WINAPI GetFile(const char* source, uint32_t position, HGLOBAL* destination,
-                                     uint32_t flags, ProgressCallback progress, intptr_t userData);
 
 namespace {
 

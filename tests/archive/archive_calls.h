@@ -11,18 +11,10 @@
 #include <vector>
 
 #include "archive_builder.h"
+#include "archive_exports.h"
 #include "directory_cache.h"
 #include "plugin_frame.h"
 #include "platform_testing.h"
-
-PLUGIN_EXPORT int32_t WINAPI GetPluginInfo(int32_t infoIndex, char* buffer, int32_t bufferLength);
-PLUGIN_EXPORT int32_t WINAPI IsSupported(const char* path, uintptr_t probeWord);
-PLUGIN_EXPORT int32_t WINAPI GetArchiveInfo(const char* source, int32_t length, uint32_t flags,
-                                            HGLOBAL* listHandleOut);
-PLUGIN_EXPORT int32_t WINAPI GetFileInfo(const char* source, int32_t length, const char* entryName,
-                                         uint32_t flags, ArchiveEntryRecord* entryOut);
-PLUGIN_EXPORT int32_t WINAPI GetFile(const char* source, uint32_t position, HGLOBAL* destination,
-                                     uint32_t flags, ProgressCallback progress, intptr_t userData);
 
 // What the host leaves in its slots before a call.
 inline HGLOBAL SlotSentinel() { return reinterpret_cast<HGLOBAL>(uintptr_t{0x5EED0}); }
