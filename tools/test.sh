@@ -6,27 +6,41 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh
 jobs=$(nproc)
-fuzz_seconds=${FUZZ_SECONDS:-40}
+fuzz_seconds=${FUZZ_SECONDS:-45}
+passed=0
+
+# Runs ctest and adds its count to the total; any failure ends the run.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  ctest "$@" 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  local count
+  count=$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  rm -f "$log"
+  [ "$status" -eq 0 ] || exit "$status"
+  passed=$((passed + ${count:-0}))
+}
 
 echo "== native tests"
-ctest --test-dir build/native --output-on-failure -j"$jobs"
+run_ctest --test-dir build/native --output-on-failure -j"$jobs"
 
 echo "== ASan+UBSan tests"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DZORV_SANITIZE=address,undefined -DZORV_FUZZ=ON
 cmake --build build/asan -j"$jobs"
-ctest --test-dir build/asan --output-on-failure -j"$jobs"
+run_ctest --test-dir build/asan --output-on-failure -j"$jobs"
 
 echo "== ThreadSanitizer: thread tests"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DZORV_SANITIZE=thread
 cmake --build build/tsan -j"$jobs" --target archive_tests
-ctest --test-dir build/tsan --output-on-failure -L archive -R 'Thread|Stress'
+run_ctest --test-dir build/tsan --output-on-failure -L archive -R 'Thread|Stress'
 
 echo "== Wine: the real DLLs"
-ctest --test-dir build/mingw --output-on-failure
+run_ctest --test-dir build/mingw --output-on-failure
 
-if [ -x tools/fuzz.sh ]; then
-  echo "== fuzzing, ${fuzz_seconds}s per target"
-  tools/fuzz.sh "$fuzz_seconds"
-fi
+echo "== fuzzing, ${fuzz_seconds}s per target"
+tools/fuzz.sh "$fuzz_seconds"
+
+echo "All stages green: $passed passed, 0 failed"
