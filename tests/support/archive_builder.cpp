@@ -1,13 +1,6 @@
 #include "archive_builder.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 
 namespace archive_builder {
 
@@ -158,37 +151,6 @@ std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
         b = static_cast<uint8_t>(state);
     }
     return bytes;
-}
-
-ArchiveFolder::ArchiveFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/zorvpack-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("cannot create a temporary folder");
-    path_ = pattern;
-}
-
-ArchiveFolder::~ArchiveFolder() {
-    for (const std::string& name : names_) unlink(Path(name).c_str());
-    rmdir(path_.c_str());
-}
-
-std::string ArchiveFolder::Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::string path = Path(name);
-    // Replaced, not overwritten in place: a new file under the same name.
-    std::string temporary = path + ".new";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot create " + temporary);
-    size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) break;
-        written += static_cast<size_t>(n);
-    }
-    close(fd);
-    if (written != bytes.size() || rename(temporary.c_str(), path.c_str()) != 0)
-        throw std::runtime_error("cannot write " + path);
-    names_.push_back(name);
-    return path;
 }
 
 }  // namespace archive_builder
