@@ -10,7 +10,7 @@
 //       Meant for callgrind, collecting only the decoder:
 //         valgrind --tool=callgrind --toggle-collect='LzssDecoder*'
 //                  lzss_bench --decode-once=picture:fast
-//       ('PlainLzssDecode*' for the plain decoder), or subtract the totals
+//       ('lzss_test::LzssPlainDecode*' for the plain one), or subtract the totals
 //       of a COUNT=0 run from a COUNT=1 run. Divide by the printed size.
 
 #include <benchmark/benchmark.h>
@@ -27,49 +27,9 @@
 #include "lzss_encoder.h"
 #include "test_images.h"
 
-#if defined(__GNUC__)
-#define LZSS_BENCH_NOINLINE __attribute__((noinline))
-#else
-#define LZSS_BENCH_NOINLINE
-#endif
-
-// The baseline: the format's reference algorithm, ring window and all, one
-// byte at a time. It stops on a token whose bytes are missing, like
-// LzssDecoder, so both do the same work.
-LZSS_BENCH_NOINLINE uint32_t PlainLzssDecode(uint8_t* output, uint32_t unpackedLength,
-                                             const uint8_t* packed, uint32_t packedAvailable) {
-  uint8_t window[4096] = {};
-  uint32_t r = 4078;
-  uint32_t in = 0;
-  uint32_t o = 0;
-  while (o < unpackedLength) {
-    if (in >= packedAvailable) return o;
-    const unsigned flags = packed[in++];
-    for (int bit = 0; bit < 8 && o < unpackedLength; ++bit) {
-      if (flags & (1u << bit)) {
-        if (in >= packedAvailable) return o;
-        const uint8_t c = packed[in++];
-        output[o++] = c;
-        window[r] = c;
-        r = (r + 1) % 4096;
-      } else {
-        if (packedAvailable - in < 2) return o;
-        uint32_t p = packed[in] | ((packed[in + 1] & 0xF0u) << 4);
-        uint32_t n = (packed[in + 1] & 0x0Fu) + 3;
-        in += 2;
-        if (n > unpackedLength - o) n = unpackedLength - o;
-        for (uint32_t k = 0; k < n; ++k) {
-          const uint8_t c = window[p];
-          output[o++] = c;
-          window[r] = c;
-          p = (p + 1) % 4096;
-          r = (r + 1) % 4096;
-        }
-      }
-    }
-  }
-  return o;
-}
+// The baseline is the format's algorithm as written, ring window and all,
+// one byte at a time (lzss_test::LzssPlainDecode). It stops on a token whose
+// bytes are missing, like LzssDecoder, so both do the same work.
 
 namespace {
 
@@ -97,7 +57,7 @@ using Decoder = uint32_t (*)(uint8_t*, uint32_t, const uint8_t*, uint32_t);
 
 Decoder DecoderByName(const std::string& name) {
   if (name == "fast") return LzssDecoder;
-  if (name == "plain") return PlainLzssDecode;
+  if (name == "plain") return lzss_test::LzssPlainDecode;
   return nullptr;
 }
 

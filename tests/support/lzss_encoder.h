@@ -21,9 +21,13 @@ constexpr uint32_t kInitialWritePos = kWindowSize - kMaxMatch;  // 4078
 std::vector<uint8_t> LzssEncode(const uint8_t* data, size_t size);
 
 // Byte-by-byte ring-window decoder, kept as literal as possible so that it
-// can serve as the oracle. Returns a buffer of unpackedLength bytes (bytes at
-// and past *produced are zero) and stores the number of bytes decoded before
-// the output was full or the packed bytes ran out mid-token.
+// can serve as the oracle and as the benchmarks' baseline. Returns the number
+// of bytes decoded before the output was full or the packed bytes ran out
+// mid-token.
+uint32_t LzssPlainDecode(uint8_t* output, uint32_t unpackedLength, const uint8_t* packed,
+                         uint32_t packedAvailable);
+// The same into a new buffer of unpackedLength bytes (bytes at and past
+// *produced are zero).
 std::vector<uint8_t> LzssReferenceDecode(const uint8_t* packed, size_t packedAvailable,
                                          uint32_t unpackedLength, uint32_t* produced);
 

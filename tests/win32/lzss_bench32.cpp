@@ -19,41 +19,8 @@
 
 namespace {
 
-// The baseline: the format's algorithm as written, ring window and all, one
-// byte at a time; stops on a token whose bytes are missing, as LzssDecoder
-// does, so both do the same work.
-__attribute__((noinline)) uint32_t PlainLzssDecode(uint8_t* output, uint32_t unpackedLength,
-                                                   const uint8_t* packed, uint32_t packedAvailable) {
-    uint8_t window[4096] = {};
-    uint32_t r = 4078, in = 0, o = 0;
-    while (o < unpackedLength) {
-        if (in >= packedAvailable) return o;
-        const unsigned flags = packed[in++];
-        for (int bit = 0; bit < 8 && o < unpackedLength; ++bit) {
-            if (flags & (1u << bit)) {
-                if (in >= packedAvailable) return o;
-                const uint8_t c = packed[in++];
-                output[o++] = c;
-                window[r] = c;
-                r = (r + 1) % 4096;
-            } else {
-                if (packedAvailable - in < 2) return o;
-                uint32_t p = packed[in] | ((packed[in + 1] & 0xF0u) << 4);
-                uint32_t n = (packed[in + 1] & 0x0Fu) + 3;
-                in += 2;
-                if (n > unpackedLength - o) n = unpackedLength - o;
-                for (uint32_t k = 0; k < n; ++k) {
-                    const uint8_t c = window[p];
-                    output[o++] = c;
-                    window[r] = c;
-                    p = (p + 1) % 4096;
-                    r = (r + 1) % 4096;
-                }
-            }
-        }
-    }
-    return o;
-}
+// The baseline, lzss_test::LzssPlainDecode, is the format's algorithm as
+// written, ring window and all, one byte at a time.
 
 struct Stream {
     const char* name;
@@ -85,7 +52,7 @@ int main(int argc, char** argv) {
         const uint32_t available = static_cast<uint32_t>(s.packed.size());
         std::vector<uint8_t> out(size), plainOut(size);
         double fast = MedianSeconds([&] { sink = LzssDecoder(out.data(), size, s.packed.data(), available); });
-        double plain = MedianSeconds([&] { sink = PlainLzssDecode(plainOut.data(), size, s.packed.data(), available); });
+        double plain = MedianSeconds([&] { sink = lzss_test::LzssPlainDecode(plainOut.data(), size, s.packed.data(), available); });
         double copy = MedianSeconds([&] {
             std::memcpy(out.data(), s.raw.data(), size);
             sink = out[size / 2];
