@@ -17,7 +17,9 @@ void ModuleAttach() {
     InitializeCriticalSection(&directoryCache.cacheLock);
 }
 
-void ModuleDetach() {
+namespace {
+
+void FreeCachedDirectory() {
     FreeScratch(directoryCache.entries);
     FreeScratch(directoryCache.positionIndex);
     FreeScratch(directoryCache.cachedPath);
@@ -25,6 +27,12 @@ void ModuleDetach() {
     directoryCache.positionIndex = nullptr;
     directoryCache.cachedPath = nullptr;
     directoryCache.recordCount = 0;
+}
+
+}  // namespace
+
+void ModuleDetach() {
+    FreeCachedDirectory();
     DeleteCriticalSection(&directoryCache.cacheLock);
 }
 
@@ -181,9 +189,7 @@ PluginResult LoadDirectory(const char* path) {
     SortPositionIndex(index, count);
     std::strcpy(pathCopy, path);
 
-    FreeScratch(directoryCache.entries);
-    FreeScratch(directoryCache.positionIndex);
-    FreeScratch(directoryCache.cachedPath);
+    FreeCachedDirectory();
     directoryCache.entries = entries;
     directoryCache.positionIndex = index;
     directoryCache.recordCount = count;
