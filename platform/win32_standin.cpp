@@ -27,8 +27,12 @@ struct Block {
     bool movable;
 };
 
+// The read position is kept here and reads are positional, so a seek costs
+// no system call: callers that seek before every read pay for one, as on
+// Windows, where setting the pointer does not touch the disk either.
 struct FileHandle {
     int fd;
+    uint64_t position;
 };
 
 // A 32-bit process cannot hold more than this in one block; refusing it here
@@ -107,7 +111,7 @@ HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD flags, HA
         return INVALID_HANDLE_VALUE;
     }
     if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    FileHandle* file = new (std::nothrow) FileHandle{fd};
+    FileHandle* file = new (std::nothrow) FileHandle{fd, 0};
     if (file == nullptr) {
         close(fd);
         return INVALID_HANDLE_VALUE;
@@ -124,20 +128,23 @@ BOOL ReadFile(HANDLE handle, void* target, DWORD count, DWORD* countRead, void*)
         count -= 1;
     }
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return FALSE;
-    int fd = static_cast<FileHandle*>(handle)->fd;
+    FileHandle* file = static_cast<FileHandle*>(handle);
     DWORD done = 0;
+    bool failed = false;
     while (done < count) {
-        ssize_t got = read(fd, static_cast<char*>(target) + done, count - done);
+        ssize_t got = pread(file->fd, static_cast<char*>(target) + done, count - done,
+                            static_cast<off_t>(file->position + done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            if (countRead) *countRead = done;
-            return FALSE;
+            failed = true;
+            break;
         }
         if (got == 0) break;  // end of file: Windows reports success with a short count
         done += static_cast<DWORD>(got);
     }
+    file->position += done;
     if (countRead) *countRead = done;
-    return TRUE;
+    return failed ? FALSE : TRUE;
 }
 
 DWORD GetFileSize(HANDLE handle, DWORD* highPart) {
@@ -163,9 +170,10 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* highPart, DWORD method)
         : static_cast<int64_t>(distance);
     if (target < 0) return INVALID_SET_FILE_POINTER;
     if (misbehave && target > 0) target -= 1;
-    off_t landed = lseek(static_cast<FileHandle*>(handle)->fd, static_cast<off_t>(target), SEEK_SET);
-    if (landed < 0) return INVALID_SET_FILE_POINTER;
-    if (highPart) *highPart = static_cast<LONG>(static_cast<uint64_t>(landed) >> 32);
+    // Like Windows, a position past the end of the file is allowed.
+    uint64_t landed = static_cast<uint64_t>(target);
+    static_cast<FileHandle*>(handle)->position = landed;
+    if (highPart) *highPart = static_cast<LONG>(landed >> 32);
     return static_cast<DWORD>(landed);
 }
 
