@@ -13,10 +13,10 @@ constexpr uint32_t kCodes = 16u << 20;
 
 const std::vector<uint8_t>& Entry() {
     static std::vector<uint8_t> entry = [] {
-        archive_builder::PwSpec spec;
-        spec.channels = 2;
-        spec.codes = archive_builder::Bytes(kCodes, 42);
-        return archive_builder::MakePwAudio(spec);
+        archive_builder::PwRecipe recipe;
+        recipe.channels = 2;
+        recipe.codes = archive_builder::Bytes(kCodes, 42);
+        return archive_builder::MakePwAudio(recipe);
     }();
     return entry;
 }

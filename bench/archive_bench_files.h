@@ -55,31 +55,31 @@ inline std::string Write(const std::string& name, const std::vector<uint8_t>& by
 // every 97th is empty (so positions repeat).
 inline const std::string& SmallArchive() {
     static std::string path = [] {
-        archive_builder::ArchiveSpec spec;
-        spec.entries.reserve(kSmallEntries);
+        archive_builder::ArchiveRecipe recipe;
+        recipe.entries.reserve(kSmallEntries);
         for (uint32_t i = 0; i < kSmallEntries; ++i) {
             archive_builder::Entry entry;
             entry.name = "E" + std::to_string(i) + ".BIN";
             if (i % 97 == 0) {
             } else if (i % 50 == 0) {
-                archive_builder::PwSpec audio;
+                archive_builder::PwRecipe audio;
                 audio.codes = archive_builder::Bytes(40 + i % 100, i);
                 entry.data = archive_builder::MakePwAudio(audio);
             } else {
                 entry.data = archive_builder::Bytes(1 + (i * 7919u) % 200, i);
             }
-            spec.entries.push_back(std::move(entry));
+            recipe.entries.push_back(std::move(entry));
         }
-        return Write("small.dat", archive_builder::BuildArchive(spec));
+        return Write("small.dat", archive_builder::BuildArchive(recipe));
     }();
     return path;
 }
 
 inline const std::string& TinyArchive() {
     static std::string path = [] {
-        archive_builder::ArchiveSpec spec;
-        spec.entries = {{"ONE", archive_builder::Bytes(10, 1)}};
-        return Write("tiny.dat", archive_builder::BuildArchive(spec));
+        archive_builder::ArchiveRecipe recipe;
+        recipe.entries = {{"ONE", archive_builder::Bytes(10, 1)}};
+        return Write("tiny.dat", archive_builder::BuildArchive(recipe));
     }();
     return path;
 }
@@ -98,7 +98,7 @@ inline const std::string& LargeArchive() {
             uint32_t size = (1u << 20) - 4096 + (i * 2654435761u) % 8192;
             std::vector<uint8_t> head = archive_builder::Bytes(64, i);
             if (i % 4 == 0) {
-                archive_builder::PwSpec audio;
+                archive_builder::PwRecipe audio;
                 audio.codes = archive_builder::Bytes(18, i);
                 audio.codeCount = size - 46;
                 head = archive_builder::MakePwAudio(audio);

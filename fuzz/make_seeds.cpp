@@ -47,21 +47,21 @@ void LzssSeeds() {
 
 // Packed pictures of every depth class, bottom-up and top-down.
 void PictureSeeds() {
-    using bitmap_builder::BitmapSpec;
-    std::vector<BitmapSpec> specs;
+    using bitmap_builder::BitmapRecipe;
+    std::vector<BitmapRecipe> recipes;
     for (uint16_t bits : {1, 4, 8}) {
-        specs.push_back({7, 5, bits, 0, 0, 0, 0});
-        specs.push_back({7, -5, bits, 0, 2, 0, 0});
+        recipes.push_back({7, 5, bits, 0, 0, 0, 0});
+        recipes.push_back({7, -5, bits, 0, 2, 0, 0});
     }
     for (uint16_t bits : {16, 32}) {
-        specs.push_back({6, 4, bits, 0, 0, 0, 0});
-        specs.push_back({6, 4, bits, 3, 0, 0, 0});
+        recipes.push_back({6, 4, bits, 0, 0, 0, 0});
+        recipes.push_back({6, 4, bits, 3, 0, 0, 0});
     }
-    specs.push_back({9, 3, 24, 0, 0, 0, 0});
-    specs.push_back({9, -3, 24, 0, 0, 4, 0});
+    recipes.push_back({9, 3, 24, 0, 0, 0, 0});
+    recipes.push_back({9, -3, 24, 0, 0, 4, 0});
     int n = 0;
-    for (const BitmapSpec& spec : specs) {
-        auto bitmap = bitmap_builder::BuildBitmap(spec);
+    for (const BitmapRecipe& recipe : recipes) {
+        auto bitmap = bitmap_builder::BuildBitmap(recipe);
         char letter = n % 2 ? 'B' : 'E';
         Write("fuzz_picture", "picture" + std::to_string(n++), bitmap_builder::PackBitmap(bitmap.file, letter));
     }
@@ -70,30 +70,30 @@ void PictureSeeds() {
 // Archives of all three signatures with plain, empty and audio entries;
 // the audio entries alone seed the conversion target.
 void ArchiveSeeds() {
-    using archive_builder::ArchiveSpec;
+    using archive_builder::ArchiveRecipe;
     using archive_builder::Entry;
-    using archive_builder::PwSpec;
-    auto mono = archive_builder::MakePwAudio(PwSpec{1, 22050, archive_builder::Bytes(40, 1)});
-    auto stereo = archive_builder::MakePwAudio(PwSpec{2, 11025, archive_builder::Bytes(64, 2)});
-    PwSpec truncated{1, 8000, archive_builder::Bytes(10, 3)};
+    using archive_builder::PwRecipe;
+    auto mono = archive_builder::MakePwAudio(PwRecipe{1, 22050, archive_builder::Bytes(40, 1)});
+    auto stereo = archive_builder::MakePwAudio(PwRecipe{2, 11025, archive_builder::Bytes(64, 2)});
+    PwRecipe truncated{1, 8000, archive_builder::Bytes(10, 3)};
     truncated.codeCount = 30;
     auto cut = archive_builder::MakePwAudio(truncated);
     Write("fuzz_pwaudio", "mono", mono);
     Write("fuzz_pwaudio", "stereo", stereo);
     Write("fuzz_pwaudio", "truncated", cut);
 
-    ArchiveSpec empty;
+    ArchiveRecipe empty;
     empty.signature = "ZRV00";
     Write("fuzz_archive", "empty", archive_builder::BuildArchive(empty));
 
-    ArchiveSpec mixed;
+    ArchiveRecipe mixed;
     mixed.entries = {Entry{"README.TXT", archive_builder::Bytes(60, 4)}, Entry{"EMPTY", {}},
                      Entry{"VOICE01.PW", mono}, Entry{"TWELVECHARSX", archive_builder::Bytes(7, 5)},
                      Entry{"STEREO.PW", stereo}, Entry{"readme.txt", archive_builder::Bytes(3, 6)},
                      Entry{"CUT.PW", cut}};
     Write("fuzz_archive", "mixed", archive_builder::BuildArchive(mixed));
 
-    ArchiveSpec three;
+    ArchiveRecipe three;
     three.signature = "ZRV03";
     three.entries = {Entry{"A", archive_builder::Bytes(100, 7)}, Entry{"B", archive_builder::Bytes(5, 8)}};
     three.directoryInFirstEntry = true;

@@ -45,14 +45,14 @@ inline ArchiveEntryRecord MakeRecord(const std::string& name, uint32_t position,
     return record;
 }
 
-// Records a correct reader lists for an archive built from `spec`.
-inline std::vector<ArchiveEntryRecord> ExpectedListing(const archive_builder::ArchiveSpec& spec,
+// Records a correct reader lists for an archive built from `recipe`.
+inline std::vector<ArchiveEntryRecord> ExpectedListing(const archive_builder::ArchiveRecipe& recipe,
                                                        const std::vector<uint32_t>& outputSizes = {}) {
     std::vector<ArchiveEntryRecord> records;
-    std::vector<uint32_t> positions = archive_builder::EntryPositions(spec);
-    for (size_t i = 0; i < spec.entries.size(); ++i) {
-        uint32_t size = i + 1 < positions.size() ? positions[i + 1] - positions[i] : spec.entries[i].Size();
-        records.push_back(MakeRecord(spec.entries[i].name, positions[i], size,
+    std::vector<uint32_t> positions = archive_builder::EntryPositions(recipe);
+    for (size_t i = 0; i < recipe.entries.size(); ++i) {
+        uint32_t size = i + 1 < positions.size() ? positions[i + 1] - positions[i] : recipe.entries[i].Size();
+        records.push_back(MakeRecord(recipe.entries[i].name, positions[i], size,
                                      i < outputSizes.size() ? outputSizes[i] : size));
     }
     return records;

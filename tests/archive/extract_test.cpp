@@ -13,14 +13,14 @@ using platform_testing::Live;
 namespace {
 
 struct Entries {
-    ArchiveSpec spec;
+    ArchiveRecipe recipe;
     std::vector<std::vector<uint8_t>> delivered;  // what GetFile must hand over for each
 };
 
 // Positions are unique except for the empty entry, which shares its
 // position with the entry after it and so is the one found there.
 Entries Sample() {
-    PwSpec mono, stereo, cut;
+    PwRecipe mono, stereo, cut;
     mono.codes = Bytes(3000, 1);
     mono.trailing = 3;
     stereo.channels = 2;
@@ -29,11 +29,11 @@ Entries Sample() {
     cut.codes = Bytes(10, 3);
     cut.codeCount = 11;
     Entries e;
-    e.spec.entries = {{"PLAIN.BIN", Bytes(5000, 4)}, {"MONO.PW", MakePwAudio(mono)},
+    e.recipe.entries = {{"PLAIN.BIN", Bytes(5000, 4)}, {"MONO.PW", MakePwAudio(mono)},
                       {"STEREO.PW", MakePwAudio(stereo)}, {"CUT.PW", MakePwAudio(cut)},
                       {"EMPTY", {}}, {"SHADOWED", Bytes(9, 5)}, {"TWELVE.CHARS", Bytes(1, 6)}};
-    e.delivered = {e.spec.entries[0].data, ExpectedWave(e.spec.entries[1].data),
-                   ExpectedWave(e.spec.entries[2].data), e.spec.entries[3].data, {}, {}, Bytes(1, 6)};
+    e.delivered = {e.recipe.entries[0].data, ExpectedWave(e.recipe.entries[1].data),
+                   ExpectedWave(e.recipe.entries[2].data), e.recipe.entries[3].data, {}, {}, Bytes(1, 6)};
     return e;
 }
 
@@ -58,9 +58,9 @@ void Lookup(const std::string& path) {
 class Extract : public ::testing::Test {
 protected:
     Extract() : entries_(Sample()) {
-        path_ = folder_.Write("sample.dat", BuildArchive(entries_.spec));
-        other_ = folder_.Write("other.dat", BuildArchive(ArchiveSpec{}));
-        positions_ = EntryPositions(entries_.spec);
+        path_ = folder_.Write("sample.dat", BuildArchive(entries_.recipe));
+        other_ = folder_.Write("other.dat", BuildArchive(ArchiveRecipe{}));
+        positions_ = EntryPositions(entries_.recipe);
     }
     ArchiveFolder folder_;
     Entries entries_;
@@ -74,7 +74,7 @@ TEST_F(Extract, DeliversEveryEntryAsListed) {
     Listing listing = CallGetArchiveInfo(path_);
     ASSERT_EQ(listing.result, Ok);
     for (size_t i = 0; i < positions_.size(); ++i) {
-        SCOPED_TRACE(entries_.spec.entries[i].name);
+        SCOPED_TRACE(entries_.recipe.entries[i].name);
         Delivery delivery = CallGetFile(path_, positions_[i]);
         ASSERT_EQ(delivery.result, Ok);
         EXPECT_EQ(delivery.bytes, entries_.delivered[i]);
@@ -129,9 +129,9 @@ TEST_F(Extract, AbortsAtEveryReport) {
 }
 
 TEST_F(Extract, EntryPastTheEndIsRefusedBeforeAllocating) {
-    ArchiveSpec spec;
-    spec.entries = {{"HUGE", Bytes(60, 1), 0x7FFF0000}};
-    std::string path = folder_.Write("huge.dat", BuildArchive(spec));
+    ArchiveRecipe recipe;
+    recipe.entries = {{"HUGE", Bytes(60, 1), 0x7FFF0000}};
+    std::string path = folder_.Write("huge.dat", BuildArchive(recipe));
     ASSERT_EQ(CallGetArchiveInfo(path).result, Ok);
     platform_testing::ResetFaults();
     EXPECT_EQ(CallGetFile(path, 16).result, ReadError);
@@ -141,11 +141,11 @@ TEST_F(Extract, EntryPastTheEndIsRefusedBeforeAllocating) {
 // Sums of sizes wrap at 2^32: the wrapped position is found, and of two
 // entries at one position the first in directory order.
 TEST_F(Extract, PositionsThatWrapAndRepeat) {
-    ArchiveSpec spec;
-    spec.entries = {{"BIG", Bytes(60, 1), 0xFFFFFFF0u}, {"WRAP", Bytes(20, 2)}, {"E", {}}, {"F", Bytes(5, 3)}};
-    std::vector<uint8_t> bytes = BuildArchive(spec);
+    ArchiveRecipe recipe;
+    recipe.entries = {{"BIG", Bytes(60, 1), 0xFFFFFFF0u}, {"WRAP", Bytes(20, 2)}, {"E", {}}, {"F", Bytes(5, 3)}};
+    std::vector<uint8_t> bytes = BuildArchive(recipe);
     std::string path = folder_.Write("wrap.dat", bytes);
-    ExpectListing(CallGetArchiveInfo(path), ExpectedListing(spec));
+    ExpectListing(CallGetArchiveInfo(path), ExpectedListing(recipe));
     EXPECT_EQ(CallGetFile(path, 0).bytes, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20));
     Delivery empty = CallGetFile(path, 20);
     EXPECT_EQ(empty.result, Ok);
@@ -163,9 +163,9 @@ TEST_F(Extract, StaleCacheIsAReadError) {
         int32_t expected;
     };
     auto audio = [](uint32_t count, size_t size) {
-        PwSpec spec;
-        spec.codes = Bytes(count, 9);
-        std::vector<uint8_t> bytes = MakePwAudio(spec);
+        PwRecipe recipe;
+        recipe.codes = Bytes(count, 9);
+        std::vector<uint8_t> bytes = MakePwAudio(recipe);
         bytes.resize(size, 0x77);
         return bytes;
     };
@@ -180,17 +180,17 @@ TEST_F(Extract, StaleCacheIsAReadError) {
         SCOPED_TRACE(r.what);
         ASSERT_EQ(CallGetArchiveInfo(other_).result, Ok);
         ASSERT_EQ(CallGetArchiveInfo(path_).result, Ok);
-        ArchiveSpec changed = entries_.spec;
+        ArchiveRecipe changed = entries_.recipe;
         r.change(changed.entries[r.entry].data);
-        ASSERT_EQ(changed.entries[r.entry].data.size(), entries_.spec.entries[r.entry].data.size());
+        ASSERT_EQ(changed.entries[r.entry].data.size(), entries_.recipe.entries[r.entry].data.size());
         folder_.Write("sample.dat", BuildArchive(changed));
         Delivery delivery = CallGetFile(path_, positions_[r.entry]);
         EXPECT_EQ(delivery.result, r.expected);
-        folder_.Write("sample.dat", BuildArchive(entries_.spec));
+        folder_.Write("sample.dat", BuildArchive(entries_.recipe));
     }
     // A file cut short since the listing.
     ASSERT_EQ(CallGetFile(path_, positions_[2]).result, Ok);
-    std::vector<uint8_t> bytes = BuildArchive(entries_.spec);
+    std::vector<uint8_t> bytes = BuildArchive(entries_.recipe);
     bytes.resize(positions_[2] + 100);
     folder_.Write("sample.dat", bytes);
     EXPECT_EQ(CallGetFile(path_, positions_[2]).result, ReadError);
@@ -199,15 +199,15 @@ TEST_F(Extract, StaleCacheIsAReadError) {
 // A host that lists another archive from inside a report replaces the cache
 // under the running extraction, which still delivers what was asked for.
 TEST_F(Extract, ReentrantCallbackReplacingTheCache) {
-    ArchiveSpec otherSpec;
-    otherSpec.entries = {{"X", Bytes(7000, 8)}};
-    std::string other = folder_.Write("b.dat", BuildArchive(otherSpec));
+    ArchiveRecipe otherRecipe;
+    otherRecipe.entries = {{"X", Bytes(7000, 8)}};
+    std::string other = folder_.Write("b.dat", BuildArchive(otherRecipe));
     for (int step = 0; step < 8; ++step) {
         SCOPED_TRACE("re-entered at " + std::to_string(step));
         ASSERT_EQ(CallGetArchiveInfo(path_).result, Ok);
         Reports reports;
         reports.during = [&](int32_t at) {
-            if (at == step) ExpectListing(CallGetArchiveInfo(other), ExpectedListing(otherSpec));
+            if (at == step) ExpectListing(CallGetArchiveInfo(other), ExpectedListing(otherRecipe));
         };
         Delivery delivery = CallGetFile(path_, positions_[1], Record, reinterpret_cast<intptr_t>(&reports));
         EXPECT_EQ(delivery.result, Ok);

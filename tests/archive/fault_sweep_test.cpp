@@ -11,22 +11,22 @@ namespace {
 
 struct Fixture {
     ArchiveFolder folder;
-    ArchiveSpec spec;
+    ArchiveRecipe recipe;
     std::string path, other;
     std::vector<uint8_t> wave;
     uint32_t audioPosition = 0;
 
     Fixture() {
-        PwSpec stereo;
+        PwRecipe stereo;
         stereo.channels = 2;
         stereo.codes = Bytes(500, 1);
         // The large entry puts the last peeks beyond the first read window.
-        spec.entries = {{"A.TXT", Bytes(100, 2)}, {"VOICE.PW", MakePwAudio(stereo)},
+        recipe.entries = {{"A.TXT", Bytes(100, 2)}, {"VOICE.PW", MakePwAudio(stereo)},
                         {"BIG.BIN", Bytes(70000, 3)}, {"EMPTY", {}}, {"Z.TXT", Bytes(10, 4)}};
-        path = folder.Write("sweep.dat", BuildArchive(spec));
-        other = folder.Write("other.dat", BuildArchive(ArchiveSpec{}));
-        wave = ExpectedWave(spec.entries[1].data);
-        audioPosition = EntryPositions(spec)[1];
+        path = folder.Write("sweep.dat", BuildArchive(recipe));
+        other = folder.Write("other.dat", BuildArchive(ArchiveRecipe{}));
+        wave = ExpectedWave(recipe.entries[1].data);
+        audioPosition = EntryPositions(recipe)[1];
     }
 };
 
@@ -46,7 +46,7 @@ struct Operation {
 int32_t List(Fixture& f) {
     Listing listing = CallGetArchiveInfo(f.path);
     if (listing.result == Ok) {
-        EXPECT_EQ(listing.records.size(), f.spec.entries.size());
+        EXPECT_EQ(listing.records.size(), f.recipe.entries.size());
     }
     return listing.result;
 }

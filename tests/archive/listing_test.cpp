@@ -8,21 +8,21 @@ using platform_testing::CallsMade;
 namespace {
 
 // Every kind of entry a listing must describe, in one archive.
-ArchiveSpec MixedArchive() {
-    PwSpec mono;
+ArchiveRecipe MixedArchive() {
+    PwRecipe mono;
     mono.codes = Bytes(300, 11);
     mono.trailing = 5;
-    PwSpec stereo;
+    PwRecipe stereo;
     stereo.channels = 2;
     stereo.codes = Bytes(200, 12);
-    PwSpec cut;
+    PwRecipe cut;
     cut.codes = Bytes(100, 13);
     cut.codeCount = 500;
     // An entry shorter than a header whose following bytes complete one:
     // what lies behind an entry must not make it audio.
     std::vector<uint8_t> header = MakePwAudio(mono);
-    ArchiveSpec spec;
-    spec.entries = {
+    ArchiveRecipe recipe;
+    recipe.entries = {
         {"README.TXT", Bytes(100, 1)},
         {"TWELVECHARS!", Bytes(50, 2)},
         {"EMPTY.BIN", {}},
@@ -36,16 +36,16 @@ ArchiveSpec MixedArchive() {
         {"ZERO2", {}},
         {"tail.bin", Bytes(3, 5)},
     };
-    return spec;
+    return recipe;
 }
 
 std::vector<ArchiveEntryRecord> MixedListing() {
-    ArchiveSpec spec = MixedArchive();
+    ArchiveRecipe recipe = MixedArchive();
     std::vector<uint32_t> outputs;
-    for (const Entry& e : spec.entries) outputs.push_back(e.Size());
+    for (const Entry& e : recipe.entries) outputs.push_back(e.Size());
     outputs[3] = 46 + 600;
     outputs[4] = 46 + 400;
-    return ExpectedListing(spec, outputs);
+    return ExpectedListing(recipe, outputs);
 }
 
 void List(const std::string& path) { CallGetArchiveInfo(path); }
@@ -65,18 +65,18 @@ TEST(Listing, DescribesEveryEntryByteForByte) {
 }
 
 TEST(Listing, SmallLastEntryEndingTheFileLoads) {
-    ArchiveSpec spec;
-    spec.directoryInFirstEntry = true;
-    spec.entries = {{"DIR", {}}, {"A.PW", Bytes(60, 1)}, {"B", Bytes(3, 2)}};
+    ArchiveRecipe recipe;
+    recipe.directoryInFirstEntry = true;
+    recipe.entries = {{"DIR", {}}, {"A.PW", Bytes(60, 1)}, {"B", Bytes(3, 2)}};
     ArchiveFolder folder;
-    std::string path = folder.Write("short.dat", BuildArchive(spec));
-    ExpectListing(CallGetArchiveInfo(path), ExpectedListing(spec));
+    std::string path = folder.Write("short.dat", BuildArchive(recipe));
+    ExpectListing(CallGetArchiveInfo(path), ExpectedListing(recipe));
     EXPECT_EQ(CallGetFile(path, 16 + 48 + 60).bytes, Bytes(3, 2));
 }
 
 TEST(Listing, EmptyArchive) {
     ArchiveFolder folder;
-    std::string path = folder.Write("empty.dat", BuildArchive(ArchiveSpec{}));
+    std::string path = folder.Write("empty.dat", BuildArchive(ArchiveRecipe{}));
     ExpectListing(CallGetArchiveInfo(path), {});
     ArchiveEntryRecord record;
     EXPECT_EQ(CallGetFileInfo(path, "", 0, &record), UnsupportedFormat);
@@ -145,19 +145,19 @@ TEST(DirectoryCache, FailedLoadLeavesThePreviousArchive) {
 
 TEST(DirectoryCache, PeekPastTheEndFailsTheLoad) {
     // The last entry claims 100 bytes and begins 10 bytes before the end.
-    ArchiveSpec spec;
-    spec.directoryInFirstEntry = true;
-    spec.entries = {{"DIR", {}}, {"A", Bytes(70, 1)}, {"CUT", Bytes(10, 2), 100}};
+    ArchiveRecipe recipe;
+    recipe.directoryInFirstEntry = true;
+    recipe.entries = {{"DIR", {}}, {"A", Bytes(70, 1)}, {"CUT", Bytes(10, 2), 100}};
     ArchiveFolder folder;
     std::string a = folder.Write("a.dat", BuildArchive(MixedArchive()));
-    std::string cut = folder.Write("cut.dat", BuildArchive(spec));
+    std::string cut = folder.Write("cut.dat", BuildArchive(recipe));
     ExpectListing(CallGetArchiveInfo(a), MixedListing());
     EXPECT_EQ(CallGetArchiveInfo(cut).result, ReadError);
     EXPECT_EQ(OpensDuring(Lookup, a), 0);
     // An empty entry needs no peek, wherever it lies.
-    spec.entries.back() = {"NIL", {}, 0};
-    spec.entries.push_back({"NIL2", {}, 0});
-    cut = folder.Write("cut.dat", BuildArchive(spec));
+    recipe.entries.back() = {"NIL", {}, 0};
+    recipe.entries.push_back({"NIL2", {}, 0});
+    cut = folder.Write("cut.dat", BuildArchive(recipe));
     EXPECT_EQ(CallGetArchiveInfo(cut).records.size(), 4u);
 }
 
@@ -165,7 +165,7 @@ TEST(DirectoryCache, TrustsTheCachedPath) {
     ArchiveFolder folder;
     std::string path = folder.Write("a.dat", BuildArchive(MixedArchive()));
     ExpectListing(CallGetArchiveInfo(path), MixedListing());
-    ArchiveSpec other;
+    ArchiveRecipe other;
     other.entries = {{"OTHER", Bytes(5, 1)}};
     folder.Write("a.dat", BuildArchive(other));
     ExpectListing(CallGetArchiveInfo(path), MixedListing());  // still passes the probe
@@ -189,7 +189,7 @@ TEST(DirectoryCache, EmptyPathBeforeAnyLoad) {
 TEST(DirectoryCache, LongPathsAreKeptWhole) {
     ArchiveFolder folder;
     std::string stem(240, 'p');
-    ArchiveSpec one, two;
+    ArchiveRecipe one, two;
     one.entries = {{"ONE", Bytes(7, 1)}};
     two.entries = {{"TWO", Bytes(9, 2)}};
     std::string first = folder.Write(stem + "1.dat", BuildArchive(one));

@@ -11,10 +11,10 @@ namespace {
 
 // A three-entry archive whose directory ends the file.
 std::vector<uint8_t> ThreeEntries(const std::string& signature = "ZRV01") {
-    ArchiveSpec spec;
-    spec.signature = signature;
-    spec.entries = {{"a.txt", Bytes(10, 1)}, {"b.txt", Bytes(20, 2)}, {"c.txt", Bytes(30, 3)}};
-    return BuildArchive(spec);
+    ArchiveRecipe recipe;
+    recipe.signature = signature;
+    recipe.entries = {{"a.txt", Bytes(10, 1)}, {"b.txt", Bytes(20, 2)}, {"c.txt", Bytes(30, 3)}};
+    return BuildArchive(recipe);
 }
 
 struct ProbeCase {

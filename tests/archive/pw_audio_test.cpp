@@ -38,9 +38,9 @@ TEST(ConvertPwAudio, DecodesEveryCode) {
     EXPECT_EQ(samples.back(), 0xEE);
 
     for (size_t count : {size_t{1024}, size_t{263}, size_t{64}, size_t{7}, size_t{1}}) {
-        PwSpec spec;
-        for (size_t k = 0; k < count; ++k) spec.codes.push_back(static_cast<uint8_t>(k * 7 + count));
-        std::vector<uint8_t> entry = MakePwAudio(spec);
+        PwRecipe recipe;
+        for (size_t k = 0; k < count; ++k) recipe.codes.push_back(static_cast<uint8_t>(k * 7 + count));
+        std::vector<uint8_t> entry = MakePwAudio(recipe);
         std::vector<uint8_t> wave(ConvertPwAudio(nullptr, entry.data()) + 1, 0xEE);
         ASSERT_EQ(wave.size(), 46 + 2 * count + 1);
         EXPECT_EQ(ConvertPwAudio(wave.data(), entry.data()), 0u);
@@ -58,15 +58,15 @@ TEST(ConvertPwAudio, HeaderExamples) {
     };
     for (Example e : {Example{1, 22050, 0, 44100, 2}, Example{1, 22050, 1000, 44100, 2},
                       Example{2, 22050, 1000, 88200, 4}, Example{0x8001, 0x80000000u, 3, 0, 2}}) {
-        PwSpec spec;
-        spec.channels = e.channels;
-        spec.rate = e.rate;
-        spec.codes = Bytes(e.count, 5);
-        spec.trailing = 9;  // bytes after the codes are neither converted nor copied
-        spec.formatTag = 0x55;
-        spec.formatLength = 0x1234;
-        spec.extraLength = 0x4321;
-        std::vector<uint8_t> entry = MakePwAudio(spec);
+        PwRecipe recipe;
+        recipe.channels = e.channels;
+        recipe.rate = e.rate;
+        recipe.codes = Bytes(e.count, 5);
+        recipe.trailing = 9;  // bytes after the codes are neither converted nor copied
+        recipe.formatTag = 0x55;
+        recipe.formatLength = 0x1234;
+        recipe.extraLength = 0x4321;
+        std::vector<uint8_t> entry = MakePwAudio(recipe);
         uint32_t size = ConvertPwAudio(nullptr, entry.data());
         ASSERT_EQ(size, 46 + 2 * e.count);
         std::vector<uint8_t> wave(size);
@@ -84,9 +84,9 @@ TEST(ConvertPwAudio, HeaderExamples) {
 }
 
 TEST(ClassifyEntry, ConvertsOnlyWholeWellFormedEntries) {
-    PwSpec spec;
-    spec.codes = Bytes(100, 9);
-    const std::vector<uint8_t> audio = MakePwAudio(spec);
+    PwRecipe recipe;
+    recipe.codes = Bytes(100, 9);
+    const std::vector<uint8_t> audio = MakePwAudio(recipe);
     struct Case {
         const char* what;
         std::vector<uint8_t> head;

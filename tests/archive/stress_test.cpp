@@ -28,14 +28,14 @@ struct Item {
     bool audio;
 };
 Item Plain(const char* name, std::vector<uint8_t> data) { return {{name, std::move(data)}, false}; }
-Item Audio(const char* name, const PwSpec& spec) { return {{name, MakePwAudio(spec)}, true}; }
-PwSpec Codes(size_t count, uint32_t seed, uint16_t channels = 1, size_t trailing = 0) {
-    PwSpec spec;
-    spec.codes = Bytes(count, seed);
-    spec.channels = channels;
-    spec.rate = channels == 1 ? 22050 : 44100;
-    spec.trailing = trailing;
-    return spec;
+Item Audio(const char* name, const PwRecipe& recipe) { return {{name, MakePwAudio(recipe)}, true}; }
+PwRecipe Codes(size_t count, uint32_t seed, uint16_t channels = 1, size_t trailing = 0) {
+    PwRecipe recipe;
+    recipe.codes = Bytes(count, seed);
+    recipe.channels = channels;
+    recipe.rate = channels == 1 ? 22050 : 44100;
+    recipe.trailing = trailing;
+    return recipe;
 }
 
 // What GetFile must find at a position: the first record there in
@@ -59,17 +59,17 @@ struct Version {
 
 Version Describe(const char* signature, const std::vector<Item>& items) {
     Version v;
-    ArchiveSpec spec;
-    spec.signature = signature;
+    ArchiveRecipe recipe;
+    recipe.signature = signature;
     std::vector<std::vector<uint8_t>> delivered;
     std::vector<uint32_t> outputs;
     for (const Item& item : items) {
-        spec.entries.push_back(item.entry);
+        recipe.entries.push_back(item.entry);
         delivered.push_back(item.audio ? ExpectedWave(item.entry.data) : item.entry.data);
         outputs.push_back(static_cast<uint32_t>(delivered.back().size()));
     }
-    v.file = BuildArchive(spec);
-    v.listing = ExpectedListing(spec, outputs);
+    v.file = BuildArchive(recipe);
+    v.listing = ExpectedListing(recipe, outputs);
     for (size_t i = 0; i < items.size(); ++i)  // emplace keeps the first of a position
         v.byPosition.emplace(v.listing[i].position, Expected{v.listing[i].packedSize, outputs[i],
                                                              items[i].audio, delivered[i]});
@@ -213,7 +213,7 @@ void Work(const std::vector<Archive>& archives, uint32_t seed, std::chrono::stea
 
 TEST(Stress, EightThreadsOnThreeArchivesWhileOneIsRewritten) {
     ArchiveFolder folder;
-    PwSpec cut = Codes(10, 8);
+    PwRecipe cut = Codes(10, 8);
     cut.codeCount = 11;  // claims more codes than it holds: plain
     std::vector<Archive> archives;
     archives.emplace_back(folder, "still.dat",

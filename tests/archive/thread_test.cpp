@@ -9,7 +9,7 @@ using namespace archive_builder;
 namespace {
 
 struct Archive {
-    ArchiveSpec spec;
+    ArchiveRecipe recipe;
     std::string path;
     std::vector<ArchiveEntryRecord> listing;
     std::vector<std::vector<uint8_t>> delivered;
@@ -17,21 +17,21 @@ struct Archive {
 
 Archive Make(ArchiveFolder& folder, const std::string& name, uint32_t seed) {
     Archive a;
-    PwSpec voice;
+    PwRecipe voice;
     voice.channels = static_cast<uint16_t>(1 + seed % 2);
     voice.codes = Bytes(2000 + seed, seed);
     for (uint32_t i = 0; i < 6; ++i)
-        a.spec.entries.push_back({"F" + std::to_string(seed) + "_" + std::to_string(i), Bytes(300 * i + seed, seed + i)});
-    a.spec.entries.push_back({"VOICE.PW", MakePwAudio(voice)});
-    a.path = folder.Write(name, BuildArchive(a.spec));
+        a.recipe.entries.push_back({"F" + std::to_string(seed) + "_" + std::to_string(i), Bytes(300 * i + seed, seed + i)});
+    a.recipe.entries.push_back({"VOICE.PW", MakePwAudio(voice)});
+    a.path = folder.Write(name, BuildArchive(a.recipe));
     std::vector<uint32_t> outputs;
-    for (const Entry& e : a.spec.entries) {
+    for (const Entry& e : a.recipe.entries) {
         outputs.push_back(e.Size());
         a.delivered.push_back(e.data);
     }
     outputs.back() = 46 + 2 * static_cast<uint32_t>(voice.codes.size());
-    a.delivered.back() = ExpectedWave(a.spec.entries.back().data);
-    a.listing = ExpectedListing(a.spec, outputs);
+    a.delivered.back() = ExpectedWave(a.recipe.entries.back().data);
+    a.listing = ExpectedListing(a.recipe, outputs);
     return a;
 }
 

@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(BothModes, PictureEntryPoints,
 TEST_P(PictureEntryPoints, DeliversEveryDepthWholeAndDescribesIt) {
     struct Case {
         const char* name;
-        BitmapSpec spec;
+        BitmapRecipe recipe;
         size_t infoSize;
     } cases[] = {
         {"1-bit", {7, 3, 1}, 48},
@@ -89,7 +89,7 @@ TEST_P(PictureEntryPoints, DeliversEveryDepthWholeAndDescribesIt) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Bitmap bitmap = BuildBitmap(c.spec);
+        Bitmap bitmap = BuildBitmap(c.recipe);
         ASSERT_EQ(bitmap.infoPart.size(), c.infoSize);
         PictureInput input(PackBitmap(bitmap.file), GetParam());
         // The info part keeps a negative height: only the record reports it positive.
@@ -99,8 +99,8 @@ TEST_P(PictureEntryPoints, DeliversEveryDepthWholeAndDescribesIt) {
         EXPECT_EQ(delivery.bits, bitmap.bits);
         PictureInfoRecord record;
         ASSERT_EQ(CallGetPictureInfo(input, &record), Ok);
-        EXPECT_TRUE(SameRecord(record, ExpectedRecord(c.spec.width, std::abs(c.spec.height),
-                                                      c.spec.bitCount)));
+        EXPECT_TRUE(SameRecord(record, ExpectedRecord(c.recipe.width, std::abs(c.recipe.height),
+                                                      c.recipe.bitCount)));
     }
 }
 
@@ -114,10 +114,10 @@ TEST_P(PictureEntryPoints, SecondSignatureAndStrayFlagBitsChangeNothing) {
 }
 
 TEST_P(PictureEntryPoints, BitsAreEverythingBehindTheInfoPartWhateverBfOffBitsSays) {
-    BitmapSpec spec{5, 3, 8, 0, 2};
-    spec.gap = 6;
-    spec.offBits = 9999;
-    Bitmap bitmap = BuildBitmap(spec);
+    BitmapRecipe recipe{5, 3, 8, 0, 2};
+    recipe.gap = 6;
+    recipe.offBits = 9999;
+    Bitmap bitmap = BuildBitmap(recipe);
     Delivery delivery = CallGetPicture(PictureInput(PackBitmap(bitmap.file), GetParam()));
     ASSERT_EQ(delivery.result, Ok);
     EXPECT_EQ(delivery.info, bitmap.infoPart);

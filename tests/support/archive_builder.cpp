@@ -43,43 +43,43 @@ void PutLe32(uint8_t* p, uint32_t value) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-std::vector<uint8_t> BuildArchive(const ArchiveSpec& spec) {
+std::vector<uint8_t> BuildArchive(const ArchiveRecipe& recipe) {
     std::vector<uint8_t> bytes(16, 0);
-    std::memcpy(bytes.data(), spec.signature.data(), spec.signature.size() < 5 ? spec.signature.size() : 5);
+    std::memcpy(bytes.data(), recipe.signature.data(), recipe.signature.size() < 5 ? recipe.signature.size() : 5);
     bytes[5] = 0x1A;
     bytes[6] = 0x00;
-    bytes[7] = spec.byte7;
+    bytes[7] = recipe.byte7;
     bytes[14] = 0xC3;  // never interpreted
     bytes[15] = 0x3C;
     std::vector<uint8_t> directory;
-    for (size_t i = 0; i < spec.entries.size(); ++i) {
-        const Entry& entry = spec.entries[i];
+    for (size_t i = 0; i < recipe.entries.size(); ++i) {
+        const Entry& entry = recipe.entries[i];
         uint8_t record[16] = {};
         std::memcpy(record, entry.name.data(), entry.name.size() < 12 ? entry.name.size() : 12);
-        bool holdsDirectory = spec.directoryInFirstEntry && i == 0;
-        PutLe32(record + 12, holdsDirectory ? 16 * static_cast<uint32_t>(spec.entries.size()) : entry.Size());
+        bool holdsDirectory = recipe.directoryInFirstEntry && i == 0;
+        PutLe32(record + 12, holdsDirectory ? 16 * static_cast<uint32_t>(recipe.entries.size()) : entry.Size());
         directory.insert(directory.end(), record, record + 16);
     }
-    for (size_t i = 0; i < spec.entries.size(); ++i) {
-        if (spec.directoryInFirstEntry && i == 0)
+    for (size_t i = 0; i < recipe.entries.size(); ++i) {
+        if (recipe.directoryInFirstEntry && i == 0)
             bytes.insert(bytes.end(), directory.begin(), directory.end());
         else
-            bytes.insert(bytes.end(), spec.entries[i].data.begin(), spec.entries[i].data.end());
+            bytes.insert(bytes.end(), recipe.entries[i].data.begin(), recipe.entries[i].data.end());
     }
-    uint32_t directoryOffset = spec.directoryInFirstEntry ? 16 : static_cast<uint32_t>(bytes.size());
-    SetHeader(bytes, static_cast<uint16_t>(spec.entries.size()), directoryOffset);
-    if (!spec.directoryInFirstEntry) bytes.insert(bytes.end(), directory.begin(), directory.end());
-    bytes.insert(bytes.end(), spec.tail.begin(), spec.tail.end());
+    uint32_t directoryOffset = recipe.directoryInFirstEntry ? 16 : static_cast<uint32_t>(bytes.size());
+    SetHeader(bytes, static_cast<uint16_t>(recipe.entries.size()), directoryOffset);
+    if (!recipe.directoryInFirstEntry) bytes.insert(bytes.end(), directory.begin(), directory.end());
+    bytes.insert(bytes.end(), recipe.tail.begin(), recipe.tail.end());
     return bytes;
 }
 
-std::vector<uint32_t> EntryPositions(const ArchiveSpec& spec) {
+std::vector<uint32_t> EntryPositions(const ArchiveRecipe& recipe) {
     std::vector<uint32_t> positions;
     uint32_t position = 16;
-    for (size_t i = 0; i < spec.entries.size(); ++i) {
+    for (size_t i = 0; i < recipe.entries.size(); ++i) {
         positions.push_back(position);
-        position += spec.directoryInFirstEntry && i == 0 ? 16 * static_cast<uint32_t>(spec.entries.size())
-                                                         : spec.entries[i].Size();
+        position += recipe.directoryInFirstEntry && i == 0 ? 16 * static_cast<uint32_t>(recipe.entries.size())
+                                                         : recipe.entries[i].Size();
     }
     return positions;
 }
@@ -91,26 +91,26 @@ void SetHeader(std::vector<uint8_t>& archive, uint16_t entryCount, uint32_t dire
     PutLe32(archive.data() + 10, directoryOffset);
 }
 
-std::vector<uint8_t> MakePwAudio(const PwSpec& spec) {
+std::vector<uint8_t> MakePwAudio(const PwRecipe& recipe) {
     std::vector<uint8_t> bytes(46, 0);
     uint8_t* h = bytes.data();
     std::memcpy(h, "PW10", 4);
     PutLe32(h + 4, 0xDEADBEEF);
     std::memcpy(h + 8, "PCM1", 4);
     std::memcpy(h + 12, "fmt ", 4);
-    PutLe32(h + 16, spec.formatLength);
-    PutLe16(h + 20, spec.formatTag);
-    PutLe16(h + 22, spec.channels);
-    PutLe32(h + 24, spec.rate);
+    PutLe32(h + 16, recipe.formatLength);
+    PutLe16(h + 20, recipe.formatTag);
+    PutLe16(h + 22, recipe.channels);
+    PutLe32(h + 24, recipe.rate);
     PutLe32(h + 28, 0x12345678);  // byte rate, block align and bits: all wrong
     PutLe16(h + 32, 7);
     PutLe16(h + 34, 8);
-    PutLe16(h + 36, spec.extraLength);
+    PutLe16(h + 36, recipe.extraLength);
     std::memcpy(h + 38, "data", 4);
-    PutLe32(h + 42, spec.codeCount < 0 ? static_cast<uint32_t>(spec.codes.size())
-                                       : static_cast<uint32_t>(spec.codeCount));
-    bytes.insert(bytes.end(), spec.codes.begin(), spec.codes.end());
-    for (size_t i = 0; i < spec.trailing; ++i) bytes.push_back(static_cast<uint8_t>(0xE0 + i));
+    PutLe32(h + 42, recipe.codeCount < 0 ? static_cast<uint32_t>(recipe.codes.size())
+                                       : static_cast<uint32_t>(recipe.codeCount));
+    bytes.insert(bytes.end(), recipe.codes.begin(), recipe.codes.end());
+    for (size_t i = 0; i < recipe.trailing; ++i) bytes.push_back(static_cast<uint8_t>(0xE0 + i));
     return bytes;
 }
 

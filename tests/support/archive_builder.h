@@ -23,7 +23,7 @@ struct Entry {
 };
 
 // Header, entry data back to back from offset 16, then the directory.
-struct ArchiveSpec {
+struct ArchiveRecipe {
     std::string signature = "ZRV01";  // five characters, followed by 0x1A 0x00
     uint8_t byte7 = 0x5A;             // never examined by readers
     std::vector<Entry> entries;
@@ -33,11 +33,11 @@ struct ArchiveSpec {
     bool directoryInFirstEntry = false;
 };
 
-std::vector<uint8_t> BuildArchive(const ArchiveSpec& spec);
+std::vector<uint8_t> BuildArchive(const ArchiveRecipe& recipe);
 
 // Where each entry's data lies by the format's rule: 16 plus the declared
 // sizes before it, summed in 32 bits.
-std::vector<uint32_t> EntryPositions(const ArchiveSpec& spec);
+std::vector<uint32_t> EntryPositions(const ArchiveRecipe& recipe);
 
 // Header fields: entry count at 8 (u16), directory offset at 10 (u32).
 uint32_t DirectoryOffset(const std::vector<uint8_t>& archive);
@@ -48,7 +48,7 @@ void PutLe32(uint8_t* p, uint32_t value);
 // A coded audio entry: 46-byte header with deliberately wrong byte rate,
 // block align and bits (readers must recompute them), then the codes and
 // `trailing` filler bytes. codeCount < 0 stores codes.size() as N.
-struct PwSpec {
+struct PwRecipe {
     uint16_t channels = 1;
     uint32_t rate = 22050;
     std::vector<uint8_t> codes;
@@ -58,7 +58,7 @@ struct PwSpec {
     uint32_t formatLength = 18;
     uint16_t extraLength = 0;
 };
-std::vector<uint8_t> MakePwAudio(const PwSpec& spec);
+std::vector<uint8_t> MakePwAudio(const PwRecipe& recipe);
 
 // The WAVE image a correct converter makes of a well-formed audio entry.
 std::vector<uint8_t> ExpectedWave(const std::vector<uint8_t>& entry);

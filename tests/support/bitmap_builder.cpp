@@ -30,40 +30,40 @@ void PutLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
 }
 
-Bitmap BuildBitmap(const BitmapSpec& spec) {
+Bitmap BuildBitmap(const BitmapRecipe& recipe) {
     Bitmap bitmap;
-    uint32_t rows = spec.height < 0 ? 0u - static_cast<uint32_t>(spec.height)
-                                    : static_cast<uint32_t>(spec.height);
-    uint32_t stride = (static_cast<uint32_t>(spec.width) * spec.bitCount + 31) / 32 * 4;
+    uint32_t rows = recipe.height < 0 ? 0u - static_cast<uint32_t>(recipe.height)
+                                    : static_cast<uint32_t>(recipe.height);
+    uint32_t stride = (static_cast<uint32_t>(recipe.width) * recipe.bitCount + 31) / 32 * 4;
     uint32_t pixelBytes = stride * rows;
 
     std::vector<uint8_t>& info = bitmap.infoPart;
     Append32(info, 40);
-    Append32(info, static_cast<uint32_t>(spec.width));
-    Append32(info, static_cast<uint32_t>(spec.height));
+    Append32(info, static_cast<uint32_t>(recipe.width));
+    Append32(info, static_cast<uint32_t>(recipe.height));
     Append16(info, 1);
-    Append16(info, spec.bitCount);
-    Append32(info, spec.compression);
+    Append16(info, recipe.bitCount);
+    Append32(info, recipe.compression);
     Append32(info, pixelBytes);
     Append32(info, 2835);
     Append32(info, 2835);
-    Append32(info, spec.colorsUsed);
+    Append32(info, recipe.colorsUsed);
     Append32(info, 0);
-    if (spec.bitCount == 1 || spec.bitCount == 4 || spec.bitCount == 8) {
-        uint32_t entries = spec.colorsUsed ? spec.colorsUsed : 1u << spec.bitCount;
+    if (recipe.bitCount == 1 || recipe.bitCount == 4 || recipe.bitCount == 8) {
+        uint32_t entries = recipe.colorsUsed ? recipe.colorsUsed : 1u << recipe.bitCount;
         for (uint32_t i = 0; i < entries; ++i) Append32(info, (i * 0x00030507u) ^ 0x00A05010u);
-    } else if ((spec.bitCount == 16 || spec.bitCount == 32) && spec.compression == 3) {
-        bool wide = spec.bitCount == 32;
+    } else if ((recipe.bitCount == 16 || recipe.bitCount == 32) && recipe.compression == 3) {
+        bool wide = recipe.bitCount == 32;
         Append32(info, wide ? 0x00FF0000u : 0xF800u);
         Append32(info, wide ? 0x0000FF00u : 0x07E0u);
         Append32(info, wide ? 0x000000FFu : 0x001Fu);
     }
 
-    for (uint32_t i = 0; i < spec.gap; ++i) bitmap.bits.push_back(0xEE);
+    for (uint32_t i = 0; i < recipe.gap; ++i) bitmap.bits.push_back(0xEE);
     for (uint32_t i = 0; i < pixelBytes; ++i)
         bitmap.bits.push_back(static_cast<uint8_t>((i / 7) * 13 + (i % stride) * 3));
 
-    uint32_t offBits = spec.offBits ? spec.offBits : 14 + static_cast<uint32_t>(info.size()) + spec.gap;
+    uint32_t offBits = recipe.offBits ? recipe.offBits : 14 + static_cast<uint32_t>(info.size()) + recipe.gap;
     std::vector<uint8_t>& file = bitmap.file;
     file.push_back('B');
     file.push_back('M');

@@ -9,7 +9,7 @@
 
 namespace bitmap_builder {
 
-struct BitmapSpec {
+struct BitmapRecipe {
     int32_t width = 5;
     int32_t height = 3;        // negative: rows stored top-down
     uint16_t bitCount = 24;
@@ -26,7 +26,7 @@ struct Bitmap {
     std::vector<uint8_t> bits;      // everything behind the info part (gap and pixels)
 };
 
-Bitmap BuildBitmap(const BitmapSpec& spec);
+Bitmap BuildBitmap(const BitmapRecipe& recipe);
 
 // A packed picture file: signature "B1" or "E1" (by `letter`), the packed
 // and unpacked lengths, then the LZSS stream of `image`.

@@ -24,10 +24,10 @@ volatile uint32_t sink;
 
 void BenchAudio() {
     const uint32_t codes = 16u << 20;
-    ab::PwSpec spec;
-    spec.channels = 2;
-    spec.codes = ab::Bytes(codes, 42);
-    std::vector<uint8_t> entry = ab::MakePwAudio(spec);
+    ab::PwRecipe recipe;
+    recipe.channels = 2;
+    recipe.codes = ab::Bytes(codes, 42);
+    std::vector<uint8_t> entry = ab::MakePwAudio(recipe);
     const uint32_t outputSize = ConvertPwAudio(nullptr, entry.data());
     std::vector<uint8_t> wave(outputSize), copy(outputSize);
     std::vector<uint8_t> source(outputSize, 0x5A);
@@ -54,22 +54,22 @@ void BenchAudio() {
 // 65,535 entries of 0 to 200 bytes; every 50th a short audio entry and every
 // 97th empty, so positions repeat.
 std::vector<uint8_t> SmallEntriesArchive() {
-    ab::ArchiveSpec spec;
-    spec.entries.reserve(65535);
+    ab::ArchiveRecipe recipe;
+    recipe.entries.reserve(65535);
     for (uint32_t i = 0; i < 65535; ++i) {
         ab::Entry entry;
         entry.name = "E" + std::to_string(i) + ".BIN";
         if (i % 97 == 0) {
         } else if (i % 50 == 0) {
-            ab::PwSpec audio;
+            ab::PwRecipe audio;
             audio.codes = ab::Bytes(40 + i % 100, i);
             entry.data = ab::MakePwAudio(audio);
         } else {
             entry.data = ab::Bytes(1 + (i * 7919u) % 200, i);
         }
-        spec.entries.push_back(std::move(entry));
+        recipe.entries.push_back(std::move(entry));
     }
-    return ab::BuildArchive(spec);
+    return ab::BuildArchive(recipe);
 }
 
 uint32_t Le32(const uint8_t* p) { return GetLe32(p); }
@@ -124,9 +124,9 @@ void BenchListing(const std::string& modulePath) {
 
     ScratchFolder data("zorvpack_bench_data");
     std::string big = data.Write("small_entries.dat", SmallEntriesArchive());
-    ab::ArchiveSpec tinySpec;
-    tinySpec.entries.push_back({"ONE", ab::Bytes(10, 1)});
-    std::string tiny = data.Write("tiny.dat", ab::BuildArchive(tinySpec));
+    ab::ArchiveRecipe tinyRecipe;
+    tinyRecipe.entries.push_back({"ONE", ab::Bytes(10, 1)});
+    std::string tiny = data.Write("tiny.dat", ab::BuildArchive(tinyRecipe));
 
     // Cold cache: another archive is listed in between, so each timed call
     // loads the whole directory.

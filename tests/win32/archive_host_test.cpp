@@ -24,7 +24,7 @@ struct Pack {
 
 // An archive written to disk with what the host should get from it.
 struct Fixture {
-    ab::ArchiveSpec spec;
+    ab::ArchiveRecipe recipe;
     std::vector<std::vector<uint8_t>> delivered;  // per entry: bytes GetFile gives
     std::vector<uint32_t> positions;
     std::string path;
@@ -34,7 +34,7 @@ void Add(Fixture& f, const std::string& name, const std::vector<uint8_t>& data, 
     ab::Entry e;
     e.name = name;
     e.data = data;
-    f.spec.entries.push_back(e);
+    f.recipe.entries.push_back(e);
     f.delivered.push_back(audio ? ab::ExpectedWave(data) : data);
 }
 
@@ -45,8 +45,8 @@ std::vector<uint8_t> AllCodes(size_t count) {
 }
 
 void Finish(Fixture& f, const ScratchFolder& data, const std::string& name) {
-    f.positions = ab::EntryPositions(f.spec);
-    f.path = data.Write(name, ab::BuildArchive(f.spec));
+    f.positions = ab::EntryPositions(f.recipe);
+    f.path = data.Write(name, ab::BuildArchive(f.recipe));
 }
 
 // Plain entries, an empty one, a 12-character name, mono and stereo audio,
@@ -54,19 +54,19 @@ void Finish(Fixture& f, const ScratchFolder& data, const std::string& name) {
 // right before the directory.
 Fixture MakeArchiveA(const ScratchFolder& data) {
     Fixture f;
-    f.spec.signature = "ZRV01";
+    f.recipe.signature = "ZRV01";
     Add(f, "README.TXT", ab::Bytes(300, 1), false);
     Add(f, "EMPTY.BIN", {}, false);
     Add(f, "TWELVECHARS1", ab::Bytes(1000, 2), false);
-    ab::PwSpec mono;
+    ab::PwRecipe mono;
     mono.codes = AllCodes(1000);
     Add(f, "VOICE.PW", ab::MakePwAudio(mono), true);
-    ab::PwSpec stereo;
+    ab::PwRecipe stereo;
     stereo.channels = 2;
     stereo.codes = AllCodes(2001);
     stereo.trailing = 5;  // bytes behind the codes are neither converted nor copied
     Add(f, "STEREO.PW", ab::MakePwAudio(stereo), true);
-    ab::PwSpec cut;
+    ab::PwRecipe cut;
     cut.codes = AllCodes(100);
     cut.codeCount = 500;  // more codes announced than stored: a plain entry
     Add(f, "CUT.PW", ab::MakePwAudio(cut), false);
@@ -82,9 +82,9 @@ Fixture MakeArchiveA(const ScratchFolder& data) {
 
 Fixture MakeArchiveB(const ScratchFolder& data) {
     Fixture f;
-    f.spec.signature = "ZRV03";
+    f.recipe.signature = "ZRV03";
     Add(f, "B1.BIN", ab::Bytes(5000, 6), false);
-    ab::PwSpec slow;
+    ab::PwRecipe slow;
     slow.rate = 11025;
     slow.codes = AllCodes(3000);
     Add(f, "B2.PW", ab::MakePwAudio(slow), true);
@@ -100,9 +100,9 @@ HostEntryInfo ExpectedRecord(const Fixture& f, size_t i) {
     std::memset(&r, 0, sizeof r);
     std::memcpy(r.method, "ZorvPack", 8);
     r.position = f.positions[i];
-    r.packedSize = static_cast<uint32_t>(f.spec.entries[i].data.size());
+    r.packedSize = static_cast<uint32_t>(f.recipe.entries[i].data.size());
     r.outputSize = static_cast<uint32_t>(f.delivered[i].size());
-    std::string name = f.spec.entries[i].name.substr(0, 12);
+    std::string name = f.recipe.entries[i].name.substr(0, 12);
     std::memcpy(r.fileName, name.data(), name.size());
     return r;
 }
@@ -169,7 +169,7 @@ void CheckIsSupported(const Pack& p, const ScratchFolder& data, const Fixture& a
         CHECK_EQ(p.isSupported(a.path.c_str(), word), 1);
         CHECK_EQ(p.isSupported(b.path.c_str(), word), 1);
     }
-    std::vector<uint8_t> bytes = ab::BuildArchive(a.spec);
+    std::vector<uint8_t> bytes = ab::BuildArchive(a.recipe);
     CHECK_EQ(p.isSupported(data.Write("fifteen.dat", std::vector<uint8_t>(bytes.begin(), bytes.begin() + 15)).c_str(), 0), 0);
     std::vector<uint8_t> wrong = bytes;
     wrong[4] = '2';
@@ -183,7 +183,7 @@ void CheckListing(const Pack& p, const Fixture& f) {
     HLOCAL list = SentinelHandle();
     CHECK_EQ(p.getArchiveInfo(f.path.c_str(), 0, 0, &list), Ok);
     if (list == SentinelHandle()) return;
-    size_t count = f.spec.entries.size();
+    size_t count = f.recipe.entries.size();
     CHECK_EQ(GlobalSize(list), (count + 1) * sizeof(HostEntryInfo));
     std::vector<uint8_t> bytes = TakeHandle(list);
     if (bytes.size() != (count + 1) * sizeof(HostEntryInfo)) return;
@@ -192,7 +192,7 @@ void CheckListing(const Pack& p, const Fixture& f) {
         bool same = SameRecord(records[i], ExpectedRecord(f, i));
         CHECK(same);
         if (!same)
-            std::printf("  record %u (%s) of %s\n", unsigned(i), f.spec.entries[i].name.c_str(),
+            std::printf("  record %u (%s) of %s\n", unsigned(i), f.recipe.entries[i].name.c_str(),
                         f.path.c_str());
     }
     HostEntryInfo zero;
@@ -209,7 +209,7 @@ void CheckListingFailures(const Pack& p, const ScratchFolder& data, const Fixtur
     CHECK(list == SentinelHandle());
 
     // An empty archive lists as one zero record.
-    ab::ArchiveSpec empty;
+    ab::ArchiveRecipe empty;
     empty.signature = "ZRV00";
     std::string emptyPath = data.Write("empty.dat", ab::BuildArchive(empty));
     CHECK_EQ(p.getArchiveInfo(emptyPath.c_str(), 0, 0, &list), Ok);
@@ -224,8 +224,8 @@ void CheckListingFailures(const Pack& p, const ScratchFolder& data, const Fixtur
 void CheckFileInfo(const Pack& p, const ScratchFolder& data, const Fixture& a) {
     HostEntryInfo sentinel;
     std::memset(&sentinel, 0xA5, sizeof sentinel);
-    for (size_t i = 0; i < a.spec.entries.size(); ++i) {
-        const std::string& name = a.spec.entries[i].name;
+    for (size_t i = 0; i < a.recipe.entries.size(); ++i) {
+        const std::string& name = a.recipe.entries[i].name;
         if (name == "DUP.BIN" && i != 7) continue;  // the first of two is found
         HostEntryInfo record = sentinel;
         CHECK_EQ(p.getFileInfo(a.path.c_str(), 0, name.c_str(), 0, &record), Ok);
@@ -252,7 +252,7 @@ void CheckFileInfo(const Pack& p, const ScratchFolder& data, const Fixture& a) {
 // Every entry in listing order, as a host extracts it, with the exact
 // sequence of progress reports.
 void CheckExtraction(const Pack& p, const Fixture& f) {
-    for (size_t i = 0; i < f.spec.entries.size(); ++i) {
+    for (size_t i = 0; i < f.recipe.entries.size(); ++i) {
         uint32_t position = f.positions[i];
         const std::vector<uint8_t>& expected = DeliveredAt(f, position);
         int before = harness::Failures();
@@ -277,7 +277,7 @@ void CheckExtraction(const Pack& p, const Fixture& f) {
         CHECK_EQ(p.getFile(f.path.c_str(), position, &slot, kDestInMemory, nullptr, 0), Ok);
         if (slot != SentinelHandle()) CHECK(TakeHandle(slot) == expected);
         if (harness::Failures() != before)
-            std::printf("  entry %u (%s) of %s\n", unsigned(i), f.spec.entries[i].name.c_str(),
+            std::printf("  entry %u (%s) of %s\n", unsigned(i), f.recipe.entries[i].name.c_str(),
                         f.path.c_str());
     }
 }
@@ -399,8 +399,8 @@ DWORD WINAPI WorkerMain(void* arg) {
             ++w->wrong;
             continue;
         }
-        if (GlobalSize(list) != (f.spec.entries.size() + 1) * sizeof(HostEntryInfo)) ++w->wrong;
-        std::vector<HostEntryInfo> records(f.spec.entries.size());
+        if (GlobalSize(list) != (f.recipe.entries.size() + 1) * sizeof(HostEntryInfo)) ++w->wrong;
+        std::vector<HostEntryInfo> records(f.recipe.entries.size());
         auto* locked = static_cast<const HostEntryInfo*>(GlobalLock(list));
         if (locked && !records.empty()) std::memcpy(records.data(), locked, records.size() * sizeof(HostEntryInfo));
         GlobalUnlock(list);
@@ -409,7 +409,7 @@ DWORD WINAPI WorkerMain(void* arg) {
         for (size_t i = 0; i < records.size(); ++i) {
             if (!SameRecord(records[i], ExpectedRecord(f, i))) ++w->wrong;
             HostEntryInfo byName;
-            if (w->p->getFileInfo(f.path.c_str(), 0, f.spec.entries[i].name.c_str(), 0, &byName) != Ok)
+            if (w->p->getFileInfo(f.path.c_str(), 0, f.recipe.entries[i].name.c_str(), 0, &byName) != Ok)
                 ++w->wrong;
             LONG reports = 0;
             HLOCAL slot = nullptr;

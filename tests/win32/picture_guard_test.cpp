@@ -11,7 +11,7 @@
 
 namespace {
 
-using bitmap_builder::BitmapSpec;
+using bitmap_builder::BitmapRecipe;
 
 const uint32_t kMemory = 0x1;
 const int32_t Ok = 0, Unsupported = 2, NoMemory = 4;
@@ -97,30 +97,30 @@ struct Sample {
     std::vector<uint8_t> packed;
 };
 
-Sample MakeSample(const char* name, const BitmapSpec& spec) {
-    Sample s{name, bitmap_builder::BuildBitmap(spec), {}};
+Sample MakeSample(const char* name, const BitmapRecipe& recipe) {
+    Sample s{name, bitmap_builder::BuildBitmap(recipe), {}};
     s.packed = bitmap_builder::PackBitmap(s.bmp.file);
     return s;
 }
 
 std::vector<Sample> MakeSamples() {
     std::vector<Sample> samples;
-    BitmapSpec s;
+    BitmapRecipe s;
     samples.push_back(MakeSample("rgb24 5x3", s));
     s.bitCount = 8;
     s.width = 16;
     s.height = -8;
     samples.push_back(MakeSample("pal8 16x8 top-down", s));
-    s = BitmapSpec{};
+    s = BitmapRecipe{};
     s.bitCount = 16;
     s.compression = 3;
     samples.push_back(MakeSample("rgb16 masks", s));
-    s = BitmapSpec{};
+    s = BitmapRecipe{};
     s.bitCount = 1;
     s.width = 33;
     s.height = 5;
     samples.push_back(MakeSample("pal1 33x5", s));
-    s = BitmapSpec{};
+    s = BitmapRecipe{};
     s.width = 100;
     s.height = 60;
     samples.push_back(MakeSample("rgb24 100x60", s));

@@ -9,7 +9,7 @@
 
 namespace {
 
-using bitmap_builder::BitmapSpec;
+using bitmap_builder::BitmapRecipe;
 
 struct Picture {
     GetPluginInfoFn getPluginInfo;
@@ -61,7 +61,7 @@ void CheckCallingConvention(const LoadedPlugin& plugin, const std::string& missi
 }
 
 void CheckIsSupported(const Picture& p, const ScratchFolder& data) {
-    bitmap_builder::Bitmap bmp = bitmap_builder::BuildBitmap(BitmapSpec{});
+    bitmap_builder::Bitmap bmp = bitmap_builder::BuildBitmap(BitmapRecipe{});
     std::vector<uint8_t> b1 = bitmap_builder::PackBitmap(bmp.file, 'B');
     std::vector<uint8_t> e1 = bitmap_builder::PackBitmap(bmp.file, 'E');
     std::string b1Path = data.Write("probe_b1.bmp", b1);
@@ -113,16 +113,16 @@ void CheckIsSupported(const Picture& p, const ScratchFolder& data) {
 
 // A picture delivered whole, in both modes, as the host receives it.
 void CheckPicture(const Picture& p, const ScratchFolder& data, const std::string& name,
-                  const BitmapSpec& spec, size_t infoPartSize, char letter = 'B') {
-    bitmap_builder::Bitmap bmp = bitmap_builder::BuildBitmap(spec);
+                  const BitmapRecipe& recipe, size_t infoPartSize, char letter = 'B') {
+    bitmap_builder::Bitmap bmp = bitmap_builder::BuildBitmap(recipe);
     CHECK_EQ(bmp.infoPart.size(), infoPartSize);
     std::vector<uint8_t> packed = bitmap_builder::PackBitmap(bmp.file, letter);
     std::string path = data.Write(name, packed);
 
     HostPictureInfo expected = {};
-    expected.width = spec.width;
-    expected.height = spec.height < 0 ? -spec.height : spec.height;
-    expected.colorDepth = spec.bitCount;
+    expected.width = recipe.width;
+    expected.height = recipe.height < 0 ? -recipe.height : recipe.height;
+    expected.colorDepth = recipe.bitCount;
 
     struct Mode {
         const char* source;
@@ -162,36 +162,36 @@ void CheckPicture(const Picture& p, const ScratchFolder& data, const std::string
 }
 
 void CheckPictures(const Picture& p, const ScratchFolder& data) {
-    BitmapSpec s;
+    BitmapRecipe s;
     CheckPicture(p, data, "rgb24.bmp", s, 40);
     CheckPicture(p, data, "rgb24_e1.bmp", s, 40, 'E');
-    s = BitmapSpec{};
+    s = BitmapRecipe{};
     s.height = -4;  // top-down: the record says 4, the info part keeps -4
     s.bitCount = 8;
     CheckPicture(p, data, "pal8_topdown.bmp", s, 1064);
     s.colorsUsed = 16;
     CheckPicture(p, data, "pal8_16.bmp", s, 104);
-    s = BitmapSpec{};
+    s = BitmapRecipe{};
     s.bitCount = 1;
     CheckPicture(p, data, "pal1.bmp", s, 48);
     s.bitCount = 4;
     CheckPicture(p, data, "pal4.bmp", s, 104);
     for (uint16_t depth : {16, 32}) {
-        s = BitmapSpec{};
+        s = BitmapRecipe{};
         s.bitCount = depth;
         CheckPicture(p, data, "rgb_plain.bmp", s, 40);
         s.compression = 3;
         CheckPicture(p, data, "rgb_masks.bmp", s, 52);
     }
     // bfOffBits is not trusted: a gap behind the table belongs to the bits.
-    s = BitmapSpec{};
+    s = BitmapRecipe{};
     s.bitCount = 8;
     s.colorsUsed = 2;
     s.gap = 6;
     s.offBits = 9999;
     CheckPicture(p, data, "gap.bmp", s, 48);
     // Big enough for long matches and many groups.
-    s = BitmapSpec{};
+    s = BitmapRecipe{};
     s.width = 320;
     s.height = 200;
     CheckPicture(p, data, "large24.bmp", s, 40);
@@ -230,7 +230,7 @@ void ExpectFailureBoth(const Picture& p, const ScratchFolder& data, const std::s
 
 void CheckFailures(const Picture& p, const ScratchFolder& data) {
     const int32_t Unsupported = 2, NoMemory = 4;
-    bitmap_builder::Bitmap bmp = bitmap_builder::BuildBitmap(BitmapSpec{});
+    bitmap_builder::Bitmap bmp = bitmap_builder::BuildBitmap(BitmapRecipe{});
     std::vector<uint8_t> good = bitmap_builder::PackBitmap(bmp.file);
 
     // A missing file is not ours (2), not a read error.
@@ -251,7 +251,7 @@ void CheckFailures(const Picture& p, const ScratchFolder& data) {
     ExpectFailureBoth(p, data, "tiny.bmp", bitmap_builder::PackBitmap(tiny), Unsupported,
                       Unsupported);
     // A colour table count that reaches far past the image.
-    BitmapSpec pal;
+    BitmapRecipe pal;
     pal.bitCount = 8;
     bitmap_builder::Bitmap huge = bitmap_builder::BuildBitmap(pal);
     PutLe32(huge.file, 14 + 32, 0x40000001u);
@@ -264,14 +264,14 @@ void CheckFailures(const Picture& p, const ScratchFolder& data) {
 
     // A height with no positive counterpart cannot be described; the picture
     // itself is delivered as it stands.
-    bitmap_builder::Bitmap lowest = bitmap_builder::BuildBitmap(BitmapSpec{});
+    bitmap_builder::Bitmap lowest = bitmap_builder::BuildBitmap(BitmapRecipe{});
     PutLe32(lowest.file, 14 + 8, 0x80000000u);
     ExpectFailureBoth(p, data, "lowest_height.bmp", bitmap_builder::PackBitmap(lowest.file),
                       Unsupported, 0);
 
     // A picture of no pixels at all: described, but its empty bits part
     // cannot be delivered as a locked block.
-    BitmapSpec empty;
+    BitmapRecipe empty;
     empty.width = 0;
     empty.height = 0;
     ExpectFailureBoth(p, data, "no_pixels.bmp",
@@ -319,7 +319,7 @@ DWORD WINAPI DecodeRepeatedly(void* arg) {
 // The module keeps no state: calls on several threads at once each get
 // their own picture.
 void CheckThreads(const Picture& p) {
-    BitmapSpec s;
+    BitmapRecipe s;
     s.width = 200;
     s.height = 150;
     bitmap_builder::Bitmap bmps[2] = {bitmap_builder::BuildBitmap(s), {}};
