@@ -456,7 +456,7 @@ void CheckThreads(const Pack& p, const Fixture& a, const Fixture& b) {
     std::printf("threads: %d entries extracted by %d threads\n", delivered, kThreads);
 }
 
-void Run(const std::string& modulePath) {
+void Run(const char* modulePath) {
     LoadedPlugin plugin(modulePath, "zorvpack");
     if (!plugin.Module()) return;
     CheckExportsAndImports(plugin.Module(), {"GetPluginInfo", "IsSupported", "GetArchiveInfo",
@@ -495,11 +495,4 @@ void Run(const std::string& modulePath) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::printf("usage: %s <ZORVPACK.SPI>\n", argv[0]);
-        return 2;
-    }
-    Run(argv[1]);
-    return harness::Finish();
-}
+int main(int argc, char** argv) { return harness::RunOnModule(argc, argv, "ZORVPACK.SPI", Run); }

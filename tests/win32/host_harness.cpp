@@ -31,6 +31,15 @@ int Finish() {
     return failed == 0 && passed > 0 ? 0 : 1;
 }
 
+int RunOnModule(int argc, char** argv, const char* moduleName, void (*run)(const char* modulePath)) {
+    if (argc < 2) {
+        std::printf("usage: %s <%s>\n", argv[0], moduleName);
+        return 2;
+    }
+    run(argv[1]);
+    return Finish();
+}
+
 int Failures() { return failed; }
 
 namespace {

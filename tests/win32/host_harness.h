@@ -23,6 +23,9 @@ std::string Show(int64_t v);
 std::string Show(const std::string& v);
 // Prints "N passed, N failed" and gives the process exit code.
 int Finish();
+// The main of a test program: runs `run` on the module path given as the
+// first argument, then finishes.
+int RunOnModule(int argc, char** argv, const char* moduleName, void (*run)(const char* modulePath));
 // Number of failed checks so far; lets a sweep stop after the first miss.
 int Failures();
 // What the program is doing, printed if it crashes.

@@ -232,7 +232,7 @@ void CheckProbeWord(const Picture& p, const std::vector<Sample>& samples) {
     CHECK_EQ(infoResult, Unsupported);
 }
 
-void Run(const std::string& modulePath) {
+void Run(const char* modulePath) {
     LoadedPlugin plugin(modulePath, "zorvpict_guard");
     if (!plugin.Module()) return;
     Picture p;
@@ -250,11 +250,4 @@ void Run(const std::string& modulePath) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::printf("usage: %s <ZORVPICT.SPI>\n", argv[0]);
-        return 2;
-    }
-    Run(argv[1]);
-    return harness::Finish();
-}
+int main(int argc, char** argv) { return harness::RunOnModule(argc, argv, "ZORVPICT.SPI", Run); }

@@ -342,7 +342,7 @@ void CheckThreads(const Picture& p) {
     }
 }
 
-void Run(const std::string& modulePath) {
+void Run(const char* modulePath) {
     LoadedPlugin plugin(modulePath, "zorvpict");
     if (!plugin.Module()) return;
     CheckExportsAndImports(plugin.Module(),
@@ -371,11 +371,4 @@ void Run(const std::string& modulePath) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::printf("usage: %s <ZORVPICT.SPI>\n", argv[0]);
-        return 2;
-    }
-    Run(argv[1]);
-    return harness::Finish();
-}
+int main(int argc, char** argv) { return harness::RunOnModule(argc, argv, "ZORVPICT.SPI", Run); }
