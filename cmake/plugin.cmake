@@ -23,5 +23,7 @@ function(zorv_plugin target)
     target_link_libraries(${target}_objects PUBLIC zorvplatform)
     add_library(${target} SHARED $<TARGET_OBJECTS:${target}_objects>)
     target_link_libraries(${target} PRIVATE zorvplatform)
+    # In dist/native the stand-in library lies beside the module.
+    set_target_properties(${target} PROPERTIES BUILD_RPATH "\$ORIGIN")
   endif()
 endfunction()
