@@ -3,16 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <stdexcept>
 
 #include "archive_builder.h"
+#include "temp_files.h"
 
 namespace archive_builder {
 
 ArchiveFolder::ArchiveFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/zorvpack-XXXXXX";
+    std::string pattern = temp_files::TempFolder() + "/zorvpack-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("cannot create a temporary folder");
     path_ = pattern;
 }
@@ -28,14 +27,7 @@ std::string ArchiveFolder::Write(const std::string& name, const std::vector<uint
     std::string temporary = path + ".new";
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) throw std::runtime_error("cannot create " + temporary);
-    size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) break;
-        written += static_cast<size_t>(n);
-    }
-    close(fd);
-    if (written != bytes.size() || rename(temporary.c_str(), path.c_str()) != 0)
+    if (!temp_files::WriteAllAndClose(fd, bytes) || rename(temporary.c_str(), path.c_str()) != 0)
         throw std::runtime_error("cannot write " + path);
     names_.push_back(name);
     return path;

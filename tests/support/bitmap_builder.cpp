@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "lzss_encoder.h"
+#include "temp_files.h"
 
 namespace bitmap_builder {
 namespace {
@@ -17,11 +18,6 @@ void Append16(std::vector<uint8_t>& out, uint16_t v) {
 
 void Append32(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-std::string TempFolder() {
-    const char* folder = std::getenv("TMPDIR");
-    return folder && *folder ? folder : "/tmp";
 }
 
 }  // namespace
@@ -92,22 +88,15 @@ std::vector<uint8_t> PackBitmap(const std::vector<uint8_t>& image, char letter) 
 }
 
 TempFile::TempFile(const std::vector<uint8_t>& bytes) {
-    std::string pattern = TempFolder() + "/zorvpict-XXXXXX";
+    std::string pattern = temp_files::TempFolder() + "/zorvpict-XXXXXX";
     int fd = mkstemp(&pattern[0]);
     if (fd < 0) throw std::runtime_error("cannot create a temporary file");
     path_ = pattern;
-    size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
-        if (n <= 0) break;
-        written += static_cast<size_t>(n);
-    }
-    close(fd);
-    if (written != bytes.size()) throw std::runtime_error("cannot write a temporary file");
+    if (!temp_files::WriteAllAndClose(fd, bytes)) throw std::runtime_error("cannot write a temporary file");
 }
 
 TempFile::~TempFile() { unlink(path_.c_str()); }
 
-std::string MissingPath() { return TempFolder() + "/zorvpict-no-such-file/picture.bmp"; }
+std::string MissingPath() { return temp_files::TempFolder() + "/zorvpict-no-such-file/picture.bmp"; }
 
 }  // namespace bitmap_builder
