@@ -172,8 +172,12 @@ PluginResult LoadDirectory(const char* path) {
         uint32_t outputSize = 0;
         bool isAudio = ClassifyEntry(head, packedSize, &outputSize);
 
+        // An empty entry starts where the next one does; listed there, it
+        // would hide that entry from extraction by position. No entry with
+        // bytes starts before offset 16, so 0 is free to name empty ones.
+        const uint32_t listedPosition = packedSize == 0 ? 0 : position;
         CachedEntry& cached = entries[i];
-        cached.position = position;
+        cached.position = listedPosition;
         cached.packedSize = packedSize;
         cached.outputSize = outputSize;
         // Bytes after a terminator are not part of the name.
@@ -182,7 +186,7 @@ PluginResult LoadDirectory(const char* path) {
             ended = ended || entry[k] == 0;
             cached.name[k] = ended ? '\0' : static_cast<char>(entry[k]);
         }
-        index[i] = PositionIndexEntry{position, static_cast<uint16_t>(i),
+        index[i] = PositionIndexEntry{listedPosition, static_cast<uint16_t>(i),
                                       static_cast<uint8_t>(isAudio), 0};
         position += packedSize;  // wraps at 2^32 like the format's own sums
     }

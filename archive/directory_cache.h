@@ -48,8 +48,8 @@ PluginResult LoadDirectory(const char* path);
 PluginResult EnsureCached(const char* path);
 
 // Orders entries by position, ties by directory order. Positions only ever
-// go down where the running sum of sizes wraps at 2^32, so an archive
-// without such a wrap costs one pass.
+// go down at an empty entry (listed at 0) or where the running sum of sizes
+// wraps at 2^32, so an archive without either costs one pass.
 void SortPositionIndex(PositionIndexEntry* index, uint32_t count);
 
 // The entry of the first record in directory order with that position, or

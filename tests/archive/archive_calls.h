@@ -50,8 +50,9 @@ inline std::vector<ArchiveEntryRecord> ExpectedListing(const archive_builder::Ar
                                                        const std::vector<uint32_t>& outputSizes = {}) {
     std::vector<ArchiveEntryRecord> records;
     std::vector<uint32_t> positions = archive_builder::EntryPositions(recipe);
+    std::vector<uint32_t> sizes = archive_builder::StoredSizes(recipe);
     for (size_t i = 0; i < recipe.entries.size(); ++i) {
-        uint32_t size = i + 1 < positions.size() ? positions[i + 1] - positions[i] : recipe.entries[i].Size();
+        uint32_t size = sizes[i];
         records.push_back(MakeRecord(recipe.entries[i].name, positions[i], size,
                                      i < outputSizes.size() ? outputSizes[i] : size));
     }

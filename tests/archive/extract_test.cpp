@@ -17,8 +17,8 @@ struct Entries {
     std::vector<std::vector<uint8_t>> delivered;  // what GetFile must hand over for each
 };
 
-// Positions are unique except for the empty entry, which shares its
-// position with the entry after it and so is the one found there.
+// Every entry has a position of its own: the empty one is listed at 0, so
+// the entry stored right behind it stays reachable.
 Entries Sample() {
     PwRecipe mono, stereo, cut;
     mono.codes = Bytes(3000, 1);
@@ -33,7 +33,7 @@ Entries Sample() {
                       {"STEREO.PW", MakePwAudio(stereo)}, {"CUT.PW", MakePwAudio(cut)},
                       {"EMPTY", {}}, {"SHADOWED", Bytes(9, 5)}, {"TWELVE.CHARS", Bytes(1, 6)}};
     e.delivered = {e.recipe.entries[0].data, ExpectedWave(e.recipe.entries[1].data),
-                   ExpectedWave(e.recipe.entries[2].data), e.recipe.entries[3].data, {}, {}, Bytes(1, 6)};
+                   ExpectedWave(e.recipe.entries[2].data), e.recipe.entries[3].data, {}, Bytes(9, 5), Bytes(1, 6)};
     return e;
 }
 
@@ -78,9 +78,7 @@ TEST_F(Extract, DeliversEveryEntryAsListed) {
         Delivery delivery = CallGetFile(path_, positions_[i]);
         ASSERT_EQ(delivery.result, Ok);
         EXPECT_EQ(delivery.bytes, entries_.delivered[i]);
-        if (i != 5) {
-            EXPECT_EQ(delivery.bytes.size(), listing.records[i].outputSize);
-        }
+        EXPECT_EQ(delivery.bytes.size(), listing.records[i].outputSize);
     }
     EXPECT_EQ(CallGetFile(path_, positions_[0] + 1).result, UnsupportedFormat);
 }
@@ -139,7 +137,8 @@ TEST_F(Extract, EntryPastTheEndIsRefusedBeforeAllocating) {
 }
 
 // Sums of sizes wrap at 2^32: the wrapped position is found, and of two
-// entries at one position the first in directory order.
+// entries at one position (here a wrapped one and an empty one, both at 0)
+// the first in directory order.
 TEST_F(Extract, PositionsThatWrapAndRepeat) {
     ArchiveRecipe recipe;
     recipe.entries = {{"BIG", Bytes(60, 1), 0xFFFFFFF0u}, {"WRAP", Bytes(20, 2)}, {"E", {}}, {"F", Bytes(5, 3)}};
@@ -147,10 +146,36 @@ TEST_F(Extract, PositionsThatWrapAndRepeat) {
     std::string path = folder_.Write("wrap.dat", bytes);
     ExpectListing(CallGetArchiveInfo(path), ExpectedListing(recipe));
     EXPECT_EQ(CallGetFile(path, 0).bytes, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20));
-    Delivery empty = CallGetFile(path, 20);
-    EXPECT_EQ(empty.result, Ok);
-    EXPECT_TRUE(empty.bytes.empty());
+    EXPECT_EQ(CallGetFile(path, 20).bytes, std::vector<uint8_t>(bytes.begin() + 20, bytes.begin() + 25));
     EXPECT_EQ(CallGetFile(path, 16).result, ReadError);
+}
+
+// Empty entries first, between two entries, several in a row and last: each
+// is listed and found at 0 and delivered empty, and every other entry is
+// delivered by its listed position with its own bytes.
+TEST_F(Extract, EmptyEntriesAnywhereLeaveEveryEntryReachable) {
+    ArchiveRecipe recipe;
+    PwRecipe voice;
+    voice.codes = Bytes(300, 7);
+    recipe.entries = {{"E1", {}}, {"A.BIN", Bytes(70, 1)}, {"E2", {}}, {"B.PW", MakePwAudio(voice)},
+                      {"E3", {}}, {"E4", {}}, {"E5", {}}, {"C.BIN", Bytes(3, 2)}, {"E6", {}}};
+    std::string path = folder_.Write("empties.dat", BuildArchive(recipe));
+    std::vector<uint32_t> outputs;
+    for (const Entry& e : recipe.entries)
+        outputs.push_back(e.name == "B.PW" ? static_cast<uint32_t>(ExpectedWave(e.data).size()) : e.Size());
+    Listing listing = CallGetArchiveInfo(path);
+    ExpectListing(listing, ExpectedListing(recipe, outputs));
+    for (size_t i = 0; i < recipe.entries.size(); ++i) {
+        const Entry& entry = recipe.entries[i];
+        SCOPED_TRACE(entry.name);
+        EXPECT_EQ(listing.records[i].position == 0, entry.data.empty());
+        Delivery delivery = CallGetFile(path, listing.records[i].position);
+        ASSERT_EQ(delivery.result, Ok);
+        EXPECT_EQ(delivery.bytes, entry.name == "B.PW" ? ExpectedWave(entry.data) : entry.data);
+        ArchiveEntryRecord record;
+        ASSERT_EQ(CallGetFileInfo(path, entry.name.c_str(), 0, &record), Ok);
+        EXPECT_TRUE(SameRecord(record, listing.records[i]));
+    }
 }
 
 // The file changed on disk after it was listed: whatever no longer agrees

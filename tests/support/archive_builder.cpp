@@ -52,12 +52,12 @@ std::vector<uint8_t> BuildArchive(const ArchiveRecipe& recipe) {
     bytes[14] = 0xC3;  // never interpreted
     bytes[15] = 0x3C;
     std::vector<uint8_t> directory;
+    const std::vector<uint32_t> sizes = StoredSizes(recipe);
     for (size_t i = 0; i < recipe.entries.size(); ++i) {
         const Entry& entry = recipe.entries[i];
         uint8_t record[16] = {};
         std::memcpy(record, entry.name.data(), entry.name.size() < 12 ? entry.name.size() : 12);
-        bool holdsDirectory = recipe.directoryInFirstEntry && i == 0;
-        PutLe32(record + 12, holdsDirectory ? 16 * static_cast<uint32_t>(recipe.entries.size()) : entry.Size());
+        PutLe32(record + 12, sizes[i]);
         directory.insert(directory.end(), record, record + 16);
     }
     for (size_t i = 0; i < recipe.entries.size(); ++i) {
@@ -73,14 +73,29 @@ std::vector<uint8_t> BuildArchive(const ArchiveRecipe& recipe) {
     return bytes;
 }
 
-std::vector<uint32_t> EntryPositions(const ArchiveRecipe& recipe) {
-    std::vector<uint32_t> positions;
-    uint32_t position = 16;
-    for (size_t i = 0; i < recipe.entries.size(); ++i) {
-        positions.push_back(position);
-        position += recipe.directoryInFirstEntry && i == 0 ? 16 * static_cast<uint32_t>(recipe.entries.size())
-                                                         : recipe.entries[i].Size();
+std::vector<uint32_t> StoredSizes(const ArchiveRecipe& recipe) {
+    std::vector<uint32_t> sizes;
+    for (size_t i = 0; i < recipe.entries.size(); ++i)
+        sizes.push_back(recipe.directoryInFirstEntry && i == 0 ? 16 * static_cast<uint32_t>(recipe.entries.size())
+                                                               : recipe.entries[i].Size());
+    return sizes;
+}
+
+std::vector<uint32_t> DataOffsets(const ArchiveRecipe& recipe) {
+    std::vector<uint32_t> offsets;
+    uint32_t offset = 16;
+    for (uint32_t size : StoredSizes(recipe)) {
+        offsets.push_back(offset);
+        offset += size;
     }
+    return offsets;
+}
+
+std::vector<uint32_t> EntryPositions(const ArchiveRecipe& recipe) {
+    std::vector<uint32_t> positions = DataOffsets(recipe);
+    std::vector<uint32_t> sizes = StoredSizes(recipe);
+    for (size_t i = 0; i < positions.size(); ++i)
+        if (sizes[i] == 0) positions[i] = 0;
     return positions;
 }
 

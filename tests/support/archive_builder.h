@@ -35,8 +35,13 @@ struct ArchiveRecipe {
 
 std::vector<uint8_t> BuildArchive(const ArchiveRecipe& recipe);
 
+// Each entry's size in the directory.
+std::vector<uint32_t> StoredSizes(const ArchiveRecipe& recipe);
 // Where each entry's data lies by the format's rule: 16 plus the declared
 // sizes before it, summed in 32 bits.
+std::vector<uint32_t> DataOffsets(const ArchiveRecipe& recipe);
+// The position each entry is listed and extracted by: its data offset, or 0
+// for an empty entry, which would otherwise share its offset with the next.
 std::vector<uint32_t> EntryPositions(const ArchiveRecipe& recipe);
 
 // Header fields: entry count at 8 (u16), directory offset at 10 (u32).

@@ -94,6 +94,26 @@ Fixture MakeArchiveB(const ScratchFolder& data) {
     return f;
 }
 
+// Empty entries first, between two entries, several in a row and last. Each
+// is listed at position 0, so every entry with bytes keeps a position of its
+// own.
+Fixture MakeArchiveWithEmpties(const ScratchFolder& data) {
+    Fixture f;
+    f.recipe.signature = "ZRV00";
+    Add(f, "E1", {}, false);
+    Add(f, "A.BIN", ab::Bytes(70, 8), false);
+    Add(f, "E2", {}, false);
+    ab::PwRecipe voice;
+    voice.codes = AllCodes(300);
+    Add(f, "B.PW", ab::MakePwAudio(voice), true);
+    Add(f, "E3", {}, false);
+    Add(f, "E4", {}, false);
+    Add(f, "C.BIN", ab::Bytes(3, 9), false);
+    Add(f, "E5", {}, false);
+    Finish(f, data, "empties.dat");
+    return f;
+}
+
 // The record the host must see for entry i.
 HostEntryInfo ExpectedRecord(const Fixture& f, size_t i) {
     HostEntryInfo r;
@@ -219,6 +239,16 @@ void CheckListingFailures(const Pack& p, const ScratchFolder& data, const Fixtur
     HostEntryInfo untouched = record;
     CHECK_EQ(p.getFileInfo(emptyPath.c_str(), 0, "README.TXT", 0, &record), Unsupported);
     CHECK(SameRecord(record, untouched));
+}
+
+// Every entry found by name carries the position it is extracted by.
+void CheckEveryRecordByName(const Pack& p, const Fixture& f) {
+    for (size_t i = 0; i < f.recipe.entries.size(); ++i) {
+        HostEntryInfo record;
+        CHECK_EQ(p.getFileInfo(f.path.c_str(), 0, f.recipe.entries[i].name.c_str(), 0, &record), Ok);
+        CHECK(SameRecord(record, ExpectedRecord(f, i)));
+        CHECK_EQ(record.position == 0, f.recipe.entries[i].data.empty());
+    }
 }
 
 void CheckFileInfo(const Pack& p, const ScratchFolder& data, const Fixture& a) {
@@ -486,6 +516,10 @@ void Run(const char* modulePath) {
     CheckFileInfo(p, data, a);
     CheckExtraction(p, a);
     CheckExtraction(p, b);
+    Fixture empties = MakeArchiveWithEmpties(data);
+    CheckListing(p, empties);
+    CheckEveryRecordByName(p, empties);
+    CheckExtraction(p, empties);
     CheckWaveHeaders(p, a);
     CheckExtractionFailures(p, a);
     CheckReentry(p, a, b);
