@@ -5,12 +5,11 @@
 
 #include <cstdint>
 
+#include "pw_decode_table.h"
+
 // Layout of the header, counted from the entry's first stored byte.
 constexpr uint32_t kPwHeaderSize = 46;
 constexpr uint32_t kPwCodeCountOffset = 42;
-
-// Code -> signed 16-bit sample; constant data, odd-symmetric about code 128.
-extern const int16_t PwDecodeTable[256];
 
 // True when the four tags stand in place ("PW10", "PCM1", "fmt ", "data").
 // `head` must hold kPwHeaderSize bytes.
