@@ -1,0 +1,39 @@
+// Packs bytes into the LZSS stream of ZORVAN's packed pictures: a 4096-byte
+// window that starts as zeros with its write position at 4078; groups of a
+// flag byte (least significant bit first: 1 a literal byte, 0 a match) and
+// up to eight tokens; a match is a 12-bit window position and a 4-bit
+// length of 3 to 18.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace writer {
+
+enum class LzssParse {
+    // The smallest stream for the format's fixed costs (a literal 9 bits, a
+    // match 17): a shortest path over the longest match at every position,
+    // every shorter length at a position being available too.
+    Optimal,
+    // The longest match at each step, for when speed matters more than size.
+    Greedy,
+};
+
+class LzssEncoder {
+public:
+    explicit LzssEncoder(LzssParse parse = LzssParse::Optimal);
+    ~LzssEncoder();
+    LzssEncoder(const LzssEncoder&) = delete;
+    LzssEncoder& operator=(const LzssEncoder&) = delete;
+
+    // The packed stream of `size` bytes; it unpacks to exactly those bytes
+    // with an unpacked length of `size`. Reuses its working memory between
+    // calls.
+    std::vector<uint8_t> Encode(const uint8_t* data, size_t size);
+
+private:
+    LzssParse parse_;
+};
+
+}  // namespace writer
