@@ -76,7 +76,7 @@ int HexValue(char c) {
 
 std::string NameToUtf8(std::string_view raw) {
     std::string text;
-    text.reserve(raw.size() * 3);
+    text.reserve(raw.size());
     for (size_t at = 0; at < raw.size();) {
         uint8_t byte = static_cast<uint8_t>(raw[at]);
         uint16_t single = kSingleByte[byte];
