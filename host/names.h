@@ -10,15 +10,25 @@
 
 namespace host {
 
-// Decodes code page 932 bytes to UTF-8. A byte that starts no character, or
-// a lead byte whose pair has no character, becomes the visible escape "%XX"
-// (two upper-case hex digits; a lead byte escaped this way leaves the byte
-// after it to be decoded on its own); a '%' of the name itself becomes
-// "%25". So no name is ever lost: Utf8ToName gives the bytes back.
+// Decodes code page 932 bytes to UTF-8. Whatever cannot be shown as itself
+// becomes the visible escape "%XX" (two upper-case hex digits), so no name
+// is ever lost and Utf8ToName gives the very bytes back:
+//   - a byte that starts no character, and a lead byte whose pair has no
+//     character (the byte after it is then decoded on its own);
+//   - both bytes of a pair whose character the code page writes with
+//     another pair (the duplicates among the extensions): "%ED%40";
+//   - control characters (0x00-0x1F, 0x7F), which would break a listing's
+//     lines or play tricks on a terminal;
+//   - a '%' of the name itself: "%25".
+// A backslash (0x5C on its own) stays a backslash: the caller splits the
+// decoded text into folders, never the raw bytes, since 0x5C is also the
+// second byte of many pairs.
 std::string NameToUtf8(std::string_view raw);
 
-// The inverse: UTF-8 to code page 932 bytes, turning "%XX" back into the
-// byte XX. nullopt when the text is not valid UTF-8 or holds a character
+// The inverse: UTF-8 to code page 932 bytes. "%XX" (either letter case)
+// becomes the byte XX; a '%' without two hex digits after it stands for
+// itself. A character with several codes gets the one that glibc's iconv
+// chooses. nullopt when the text is not valid UTF-8 or holds a character
 // that the code page cannot express.
 std::optional<std::string> Utf8ToName(std::string_view utf8);
 
