@@ -91,12 +91,8 @@ std::string NameToUtf8(std::string_view raw) {
         if (pair == kNoCharacter) {
             AppendEscape(text, byte);
             ++at;
-        } else if (IsPreferredPair(static_cast<uint16_t>(byte << 8 | trail))) {
-            utf8::Append(text, pair);
-            at += 2;
         } else {
-            AppendEscape(text, byte);
-            AppendEscape(text, trail);
+            utf8::Append(text, pair);
             at += 2;
         }
     }

@@ -10,16 +10,19 @@
 
 namespace host {
 
-// Decodes code page 932 bytes to UTF-8. Whatever cannot be shown as itself
-// becomes the visible escape "%XX" (two upper-case hex digits), so no name
-// is ever lost and Utf8ToName gives the very bytes back:
+// Decodes code page 932 bytes to UTF-8, every code as glibc's iconv "CP932"
+// decodes it. Whatever cannot be shown as itself becomes the visible escape
+// "%XX" (two upper-case hex digits), so no byte is ever lost:
 //   - a byte that starts no character, and a lead byte whose pair has no
 //     character (the byte after it is then decoded on its own);
-//   - both bytes of a pair whose character the code page writes with
-//     another pair (the duplicates among the extensions): "%ED%40";
 //   - control characters (0x00-0x1F, 0x7F), which would break a listing's
 //     lines or play tricks on a terminal;
 //   - a '%' of the name itself: "%25".
+// Utf8ToName gives the very bytes back, except for the few pairs whose
+// character the code page also writes with another pair (duplicates among
+// the extensions, e.g. 0xED40 and 0xFA5C): those come back as the pair the
+// code page prefers. Where the exact bytes matter (a rebuilt archive), the
+// raw name travels beside the text.
 // A backslash (0x5C on its own) stays a backslash: the caller splits the
 // decoded text into folders, never the raw bytes, since 0x5C is also the
 // second byte of many pairs.
