@@ -8,17 +8,18 @@
 
 namespace host {
 
-// How the image data is compressed. The defaults were chosen by measuring
-// (bench/png_bench): about as small as an adaptive-filter, level-9 file at a
-// fraction of its time. Each field takes the value of the libspng option of
-// the same name (zlib's level, strategy, memory level and window bits; the
-// SPNG_FILTER_CHOICE bits); -1 leaves libspng's own choice.
+// How the image data is compressed. Each field takes the value of the
+// libspng option of the same name (zlib's level, strategy, memory level and
+// window bits; the SPNG_FILTER_CHOICE bits), -1 leaving libspng's default.
+// The defaults were chosen with bench/png_bench: zlib level 7 with the
+// strategy for filtered data (Z_FILTERED) and a per-row choice among the
+// sub, up and average filters.
 struct PngSettings {
-    int compressionLevel = -1;
-    int compressionStrategy = -1;
+    int compressionLevel = 7;
+    int compressionStrategy = 1;  // Z_FILTERED
     int memLevel = -1;
     int windowBits = -1;
-    int filterChoice = -1;  // RGB only: palette indices are never filtered
+    int filterChoice = -1;  // RGB only (palette indices are never filtered); -1: sub, up, average
 };
 
 // Indexed pixels become a palette PNG at their bit depth, the others 8-bit
