@@ -63,8 +63,8 @@ Header ReadHeader(const uint8_t* info, size_t infoSize, uint64_t maxPixels) {
     h.compression = Le32(info + 16);
     h.colorsUsed = Le32(info + 32);
     if (width <= 0 || height == 0)
-        throw RenderError("the picture has no pixels (" + std::to_string(width) + " x " +
-                          std::to_string(height) + ")");
+        throw RenderError("a picture " + std::to_string(width) + " wide and " + std::to_string(height) +
+                          " high has no pixels to draw");
     h.width = static_cast<uint32_t>(width);
     h.topDown = height < 0;
     h.height = h.topDown ? 0u - static_cast<uint32_t>(height) : static_cast<uint32_t>(height);

@@ -14,6 +14,8 @@ namespace {
 
 using Context = std::unique_ptr<spng_ctx, void (*)(spng_ctx*)>;
 
+static_assert(PngSettings{}.compressionStrategy == Z_FILTERED, "the header names zlib's value");
+
 void Check(int error, const char* what) {
     if (error != 0) throw std::runtime_error(std::string("PNG encoding failed (") + what + "): " + spng_strerror(error));
 }
