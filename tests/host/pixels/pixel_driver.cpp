@@ -1,9 +1,10 @@
 // The pixel test's two halves on our side:
 //   pixel_driver fixtures DIR   writes every kind of picture as a plain bitmap
 //                               file (DIR/plain) and as a packed one (DIR/packed)
-//   pixel_driver convert IN OUT turns a plain bitmap file into a PNG as a host
-//                               does: split into the info part and the bits the
-//                               way GetPicture delivers them, RenderDib, EncodePng
+//   pixel_driver convert IN OUT turns a picture into a PNG as a host does: a
+//                               packed one through the picture plug-in's
+//                               GetPicture; a plain one split the way GetPicture
+//                               splits it; then RenderDib and EncodePng
 // check_pixels.py compares the PNGs with an independent reader. `convert`
 // answers like `zorv convert`: 0 done, 1 drawn with warnings, 2 refused.
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include "bitmap_builder.h"
 #include "dib_pixels.h"
+#include "picture_exports.h"
 #include "png_file.h"
 
 namespace {
@@ -178,14 +180,39 @@ size_t InfoPartSize(const Bytes& file) {
     return 40;
 }
 
+host::Rendering RenderPlain(const Bytes& file) {
+    const size_t infoSize = InfoPartSize(file);
+    if (file.size() < 14 + infoSize) throw host::RenderError("the file ends inside its info part");
+    const uint8_t* info = file.data() + 14;
+    return host::RenderDib(info, infoSize, info + infoSize, file.size() - 14 - infoSize);
+}
+
+// The two handles GetPicture hands over, freed however the drawing ends.
+struct Delivered {
+    HGLOBAL info = nullptr, bits = nullptr;
+    ~Delivered() {
+        if (info) GlobalFree(info);
+        if (bits) GlobalFree(bits);
+    }
+};
+
+host::Rendering RenderPacked(const std::string& path) {
+    Delivered d;
+    const int32_t result = GetPicture(path.c_str(), 0, 0, &d.info, &d.bits, nullptr, 0);
+    if (result != 0) throw std::runtime_error("GetPicture answered " + std::to_string(result));
+    const auto* info = static_cast<const uint8_t*>(GlobalLock(d.info));
+    const auto* bits = static_cast<const uint8_t*>(GlobalLock(d.bits));
+    host::Rendering r = host::RenderDib(info, GlobalSize(d.info), bits, GlobalSize(d.bits));
+    GlobalUnlock(d.info);
+    GlobalUnlock(d.bits);
+    return r;
+}
+
 int Convert(const std::string& in, const std::string& out) {
     try {
         const Bytes file = ReadFile(in);
-        const size_t infoSize = InfoPartSize(file);
-        if (file.size() < 14 + infoSize) throw host::RenderError("the file ends inside its info part");
-        const uint8_t* info = file.data() + 14;
-        const host::Rendering r =
-            host::RenderDib(info, infoSize, info + infoSize, file.size() - 14 - infoSize);
+        const bool plain = file.size() >= 2 && file[0] == 'B' && file[1] == 'M';
+        const host::Rendering r = plain ? RenderPlain(file) : RenderPacked(in);
         WriteFile(out, host::EncodePng(r.pixels));
         for (const std::string& w : r.warnings) std::cerr << in << ": warning: " << w << "\n";
         return r.complete ? 0 : 1;
