@@ -292,41 +292,52 @@ Pixels FinishIndexed(const Header& h, std::vector<Rgb> palette, const std::vecto
     return p;
 }
 
+Pixels RenderRgb(const Header& h, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize) {
+    const Channels channels = ReadChannels(h, info, infoSize);
+    Pixels p;
+    p.width = h.width;
+    p.height = h.height;
+    p.rows.assign(size_t(h.width) * h.height * 3, 0);
+    DrawRgbRows(h, channels, bits, bitsSize, p.rows);
+    return p;
+}
+
+Pixels RenderPalette(const Header& h, const uint8_t* info, size_t infoSize, const uint8_t* bits,
+                     size_t bitsSize) {
+    std::vector<Rgb> table = ReadColourTable(h, info, infoSize);
+    std::vector<uint16_t> indices(size_t(h.width) * h.height, kUndrawn);
+    DrawIndexedRows(h, bits, bitsSize, indices);
+    return FinishIndexed(h, std::move(table), indices);
+}
+
+Rendering RenderRle(const Header& h, const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize) {
+    std::vector<Rgb> table = ReadColourTable(h, info, infoSize);
+    std::vector<uint16_t> indices(size_t(h.width) * h.height, kUndrawn);
+    Rendering r;
+    uint32_t rowReached = 0;
+    if (!DrawRle(h, bits, bitsSize, indices, &rowReached)) {
+        r.complete = false;
+        r.warnings.push_back("the RLE data ends without its end mark in row " + std::to_string(rowReached + 1) +
+                             " of " + std::to_string(h.height) + " (counted from the bottom); the rest is black");
+    }
+    r.pixels = FinishIndexed(h, std::move(table), indices);
+    return r;
+}
+
 }  // namespace
 
 Rendering RenderDib(const uint8_t* info, size_t infoSize, const uint8_t* bits, size_t bitsSize,
                     uint64_t maxPixels) {
     const Header h = ReadHeader(info, infoSize, maxPixels);
     if (bits == nullptr) bitsSize = 0;
-    const size_t pixelCount = size_t(h.width) * h.height;
+    if (h.kind == Kind::Rle8 || h.kind == Kind::Rle4) return RenderRle(h, info, infoSize, bits, bitsSize);
+
     Rendering r;
-
-    if (h.kind == Kind::Masked || h.kind == Kind::Bgr24) {
-        const Channels channels = ReadChannels(h, info, infoSize);
-        r.pixels.width = h.width;
-        r.pixels.height = h.height;
-        r.pixels.rows.assign(pixelCount * 3, 0);
-        DrawRgbRows(h, channels, bits, bitsSize, r.pixels.rows);
-    } else {
-        std::vector<Rgb> table = ReadColourTable(h, info, infoSize);
-        std::vector<uint16_t> indices(pixelCount, kUndrawn);
-        if (h.kind == Kind::Palette) {
-            DrawIndexedRows(h, bits, bitsSize, indices);
-        } else {
-            uint32_t rowReached = 0;
-            if (!DrawRle(h, bits, bitsSize, indices, &rowReached)) {
-                r.complete = false;
-                r.warnings.push_back("the RLE data ends without its end mark in row " +
-                                     std::to_string(rowReached + 1) + " of " + std::to_string(h.height) +
-                                     " (counted from the bottom); the rest is black");
-            }
-        }
-        r.pixels = FinishIndexed(h, std::move(table), indices);
-    }
-
+    r.pixels = h.kind == Kind::Palette ? RenderPalette(h, info, infoSize, bits, bitsSize)
+                                       : RenderRgb(h, info, infoSize, bits, bitsSize);
     // The last row's padding may be missing: no pixel needs it.
     const uint64_t needed = h.stride * (h.height - 1) + (uint64_t(h.width) * h.bitCount + 7) / 8;
-    if (h.kind != Kind::Rle8 && h.kind != Kind::Rle4 && bitsSize < needed) {
+    if (bitsSize < needed) {
         r.complete = false;
         r.warnings.push_back("the pixel data ends after " + std::to_string(bitsSize) + " of the " +
                              std::to_string(needed) + " bytes the picture needs; the rest is black");
