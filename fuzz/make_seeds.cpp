@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive_builder.h"
@@ -67,6 +68,30 @@ void PictureSeeds() {
     }
 }
 
+// The info part and bits of pictures of every kind, behind the info part's
+// size in two bytes.
+void DibSeeds() {
+    using bitmap_builder::BitmapRecipe;
+    std::vector<std::pair<BitmapRecipe, bitmap_builder::BitmapParts>> pictures;
+    for (uint16_t bits : {1, 4, 8, 16, 24, 32}) {
+        pictures.push_back({{7, 5, bits, 0, 0, 0, 0}, {}});
+        pictures.push_back({{7, -5, bits, 0, bits <= 8 ? 3u : 0u, 0, 0}, {}});
+    }
+    pictures.push_back({{6, 4, 16, 3, 0, 0, 0}, {{0x7C00, 0x03E0, 0x001F}, {}, {}}});
+    pictures.push_back({{6, 4, 32, 3, 0, 0, 0}, {{0x3FF00000, 0x000FFC00, 0x000003FF}, {}, {}}});
+    pictures.push_back({{4, 3, 8, 1, 0, 0, 0}, {{}, {}, {3, 1, 0, 3, 1, 2, 3, 0, 0, 0, 0, 2, 1, 1, 2, 2, 0, 1}}});
+    pictures.push_back({{5, 3, 4, 2, 0, 0, 0}, {{}, {}, {5, 0x12, 0, 0, 0, 3, 0x34, 0x50, 0, 2, 2, 0, 1, 0x70, 0, 1}}});
+    int n = 0;
+    for (const auto& [recipe, parts] : pictures) {
+        auto bitmap = bitmap_builder::BuildBitmap(recipe, parts);
+        const size_t infoSize = bitmap.infoPart.size();
+        std::vector<uint8_t> seed = {static_cast<uint8_t>(infoSize), static_cast<uint8_t>(infoSize >> 8)};
+        seed.insert(seed.end(), bitmap.infoPart.begin(), bitmap.infoPart.end());
+        seed.insert(seed.end(), bitmap.bits.begin(), bitmap.bits.end());
+        Write("fuzz_dib", "picture" + std::to_string(n++), seed);
+    }
+}
+
 // Archives of all three signatures with plain, empty and audio entries;
 // the audio entries alone seed the conversion target.
 void ArchiveSeeds() {
@@ -110,6 +135,7 @@ int main(int argc, char** argv) {
     root = argv[1];
     LzssSeeds();
     PictureSeeds();
+    DibSeeds();
     ArchiveSeeds();
     return 0;
 }

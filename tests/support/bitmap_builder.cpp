@@ -26,12 +26,13 @@ void PutLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<uint8_t>(value >> (8 * i));
 }
 
-Bitmap BuildBitmap(const BitmapRecipe& recipe) {
+Bitmap BuildBitmap(const BitmapRecipe& recipe, const BitmapParts& parts) {
     Bitmap bitmap;
     uint32_t rows = recipe.height < 0 ? 0u - static_cast<uint32_t>(recipe.height)
                                     : static_cast<uint32_t>(recipe.height);
     uint32_t stride = (static_cast<uint32_t>(recipe.width) * recipe.bitCount + 31) / 32 * 4;
-    uint32_t pixelBytes = stride * rows;
+    uint32_t pixelBytes = parts.pixels.empty() ? stride * rows : static_cast<uint32_t>(parts.pixels.size());
+    uint32_t colorsUsed = parts.colours.empty() ? recipe.colorsUsed : static_cast<uint32_t>(parts.colours.size());
 
     std::vector<uint8_t>& info = bitmap.infoPart;
     Append32(info, 40);
@@ -43,21 +44,27 @@ Bitmap BuildBitmap(const BitmapRecipe& recipe) {
     Append32(info, pixelBytes);
     Append32(info, 2835);
     Append32(info, 2835);
-    Append32(info, recipe.colorsUsed);
+    Append32(info, colorsUsed);
     Append32(info, 0);
     if (recipe.bitCount == 1 || recipe.bitCount == 4 || recipe.bitCount == 8) {
-        uint32_t entries = recipe.colorsUsed ? recipe.colorsUsed : 1u << recipe.bitCount;
-        for (uint32_t i = 0; i < entries; ++i) Append32(info, (i * 0x00030507u) ^ 0x00A05010u);
+        uint32_t entries = colorsUsed ? colorsUsed : 1u << recipe.bitCount;
+        for (uint32_t i = 0; i < entries; ++i)
+            Append32(info, parts.colours.empty() ? (i * 0x00030507u) ^ 0x00A05010u : parts.colours[i]);
     } else if ((recipe.bitCount == 16 || recipe.bitCount == 32) && recipe.compression == 3) {
         bool wide = recipe.bitCount == 32;
-        Append32(info, wide ? 0x00FF0000u : 0xF800u);
-        Append32(info, wide ? 0x0000FF00u : 0x07E0u);
-        Append32(info, wide ? 0x000000FFu : 0x001Fu);
+        std::vector<uint32_t> masks = parts.masks;
+        if (masks.empty()) masks = wide ? std::vector<uint32_t>{0xFF0000, 0xFF00, 0xFF}
+                                        : std::vector<uint32_t>{0xF800, 0x07E0, 0x001F};
+        for (uint32_t mask : masks) Append32(info, mask);
     }
 
     for (uint32_t i = 0; i < recipe.gap; ++i) bitmap.bits.push_back(0xEE);
-    for (uint32_t i = 0; i < pixelBytes; ++i)
-        bitmap.bits.push_back(static_cast<uint8_t>((i / 7) * 13 + (i % stride) * 3));
+    if (!parts.pixels.empty()) {
+        bitmap.bits.insert(bitmap.bits.end(), parts.pixels.begin(), parts.pixels.end());
+    } else {
+        for (uint32_t i = 0; i < pixelBytes; ++i)
+            bitmap.bits.push_back(static_cast<uint8_t>((i / 7) * 13 + (i % stride) * 3));
+    }
 
     uint32_t offBits = recipe.offBits ? recipe.offBits : 14 + static_cast<uint32_t>(info.size()) + recipe.gap;
     std::vector<uint8_t>& file = bitmap.file;

@@ -19,6 +19,16 @@ struct BitmapRecipe {
     uint32_t offBits = 0;      // written as bfOffBits; 0 writes the true offset
 };
 
+// Parts a test gives in place of the generated ones, each when not empty:
+// the three masks (16, 32 bits with compression 3; default 5-6-5 or 8-8-8),
+// the colour table as 0x00RRGGBB entries (its length then sets biClrUsed),
+// and the pixel bytes (an RLE stream, say).
+struct BitmapParts {
+    std::vector<uint32_t> masks;
+    std::vector<uint32_t> colours;
+    std::vector<uint8_t> pixels;
+};
+
 // A whole bitmap file and the two parts a host should receive from it.
 struct Bitmap {
     std::vector<uint8_t> file;
@@ -26,7 +36,7 @@ struct Bitmap {
     std::vector<uint8_t> bits;      // everything behind the info part (gap and pixels)
 };
 
-Bitmap BuildBitmap(const BitmapRecipe& recipe);
+Bitmap BuildBitmap(const BitmapRecipe& recipe, const BitmapParts& parts = {});
 
 // A packed picture file: signature "B1" or "E1" (by `letter`), the packed
 // and unpacked lengths, then the LZSS stream of `image`.
