@@ -112,7 +112,9 @@ int HexDigit(char c) {
 }
 
 std::vector<uint8_t> Hex(const json& value, const std::string& where, uint64_t mostBytes) {
-    const std::string text = Text(value, where, static_cast<size_t>(2 * mostBytes));
+    if (!value.is_string()) Bad(where, "is not text");
+    const std::string& text = value.get_ref<const std::string&>();
+    if (text.size() > 2 * mostBytes) Bad(where, "holds more than " + std::to_string(mostBytes) + " bytes");
     if (text.size() % 2 != 0) Bad(where, "has an odd number of hexadecimal digits");
     std::vector<uint8_t> bytes(text.size() / 2);
     for (size_t i = 0; i < bytes.size(); ++i) {
