@@ -537,6 +537,27 @@ size_t RebuildPlan::Count(PlanAction action) const {
                                              [action](const PlanItem& item) { return item.action == action; }));
 }
 
+std::vector<std::string> PlanReport(const RebuildPlan& plan, bool everyEntry) {
+    std::vector<std::string> lines;
+    for (const PlanItem& item : plan.items) {
+        if (item.action == PlanAction::Keep && !everyEntry) continue;
+        std::string line = std::string(ActionName(item.action)) + "\t" + item.name;
+        if (!item.file.empty() && item.file != item.name) line += "\t(" + item.file + ")";
+        lines.push_back(line + "\t" + item.reason);
+    }
+    for (const std::string& ignored : plan.ignored) lines.push_back("ignore\t" + ignored);
+    std::string summary = std::to_string(plan.Count(PlanAction::Keep)) + " unchanged, " +
+                          std::to_string(plan.Count(PlanAction::Change)) + " changed, " +
+                          std::to_string(plan.Count(PlanAction::Add)) + " added, " +
+                          std::to_string(plan.Count(PlanAction::Remove)) + " left out";
+    if (plan.Exact())
+        summary += ": the original archive, byte for byte";
+    else if (plan.hasManifest)
+        for (const std::string& reason : plan.notExact) summary += "; not byte for byte: " + reason;
+    lines.push_back(summary);
+    return lines;
+}
+
 RebuildPlan PlanRebuild(const fs::path& folder, const Manifest& manifest, const NameEncoder& encodeName,
                         const BuildOptions& options) {
     RebuildPlan plan;

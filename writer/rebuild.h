@@ -83,6 +83,12 @@ RebuildPlan PlanFolderArchive(const std::filesystem::path& folder, ArchiveSignat
 RebuildPlan PlanFilesArchive(const std::vector<std::filesystem::path>& files, ArchiveSignature signature,
                              const NameEncoder& encodeName, const BuildOptions& options);
 
+// What the plan does, for a dry run and the report after a build: one line
+// per entry that is not kept as it was (every entry with `everyEntry`),
+// then one line that sums up and says whether the result is the original
+// archive byte for byte, and why not.
+std::vector<std::string> PlanReport(const RebuildPlan& plan, bool everyEntry);
+
 // Writes the archive the plan describes into `sink`. Changed entries are
 // encoded first, so a picture or WAVE that cannot be read stops the build
 // before its first byte; a file that changes after planning stops it too.
