@@ -52,6 +52,9 @@ void PutLe32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// Sizes are size_t, 32 bits in the Windows build: compared as 64-bit values.
+bool Reaches4GiB(uint64_t size) { return size > 0xFFFFFFFFull; }
+
 uint64_t RowStride(uint64_t width, uint16_t bits) { return (width * bits + 31) / 32 * 4; }
 
 // 16-bit samples to 8 bits, rounded to the nearest.
@@ -428,7 +431,7 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
     if (!LooksLikePlainBitmap(data, size)) throw PictureError("not a bitmap file (no 'BM' at its start)");
     if (size < kFileHeaderBytes + kInfoHeaderBytes)
         throw PictureError("too short for a bitmap file: " + std::to_string(size) + " bytes");
-    if (size > 0xFFFFFFFFull) throw PictureError("a bitmap file of 4 GiB or more cannot be packed");
+    if (Reaches4GiB(size)) throw PictureError("a bitmap file of 4 GiB or more cannot be packed");
     const uint8_t* info = data + kFileHeaderBytes;
     if (Le32(info) != kInfoHeaderBytes)
         throw PictureError("its info header is " + std::to_string(Le32(info)) +
@@ -474,11 +477,12 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
 
 std::vector<uint8_t> PackBitmapFile(const std::vector<uint8_t>& bitmap, PackedSignature signature,
                                     LzssParse parse) {
-    if (bitmap.empty() || bitmap.size() > 0xFFFFFFFFull) throw PictureError("no picture to pack");
+    if (bitmap.empty()) throw PictureError("no picture to pack");
+    if (Reaches4GiB(bitmap.size())) throw PictureError("a picture of 4 GiB or more cannot be packed");
     LzssEncoder encoder(parse);
     std::vector<uint8_t> stream = encoder.Encode(bitmap.data(), bitmap.size());
     if (!UnpacksTo(stream, bitmap)) throw PictureError("internal error: the packed stream does not unpack to the picture");
-    if (stream.size() > 0xFFFFFFFFull - kPackedHeaderBytes) throw PictureError("the packed picture would reach 4 GiB");
+    if (Reaches4GiB(stream.size() + uint64_t{kPackedHeaderBytes})) throw PictureError("the packed picture would reach 4 GiB");
     std::vector<uint8_t> file(kPackedHeaderBytes + stream.size());
     file[0] = signature == PackedSignature::B1 ? 'B' : 'E';
     file[1] = '1';
