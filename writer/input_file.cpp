@@ -20,19 +20,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Quoted(const fs::path& path) { return "'" + path.u8string() + "'"; }
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-[[noreturn]] void Fail(const fs::path& path, const std::string& what) {
+[[noreturn]] void Fail(const std::string& path, const std::string& what) {
     throw WriteError("cannot read " + Quoted(path) + ": " + what);
 }
 
 }  // namespace
 
-InputFile::InputFile(const fs::path& path) : path_(path) {
+InputFile::InputFile(const std::string& path) : path_(path) {
 #ifdef _WIN32
+    const fs::path wide = fs::u8path(path);
     std::error_code error;
-    if (fs::is_symlink(fs::symlink_status(path, error))) Fail(path, "it is a symbolic link");
-    fd_ = _wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fs::is_symlink(fs::symlink_status(wide, error))) Fail(path, "it is a symbolic link");
+    fd_ = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
     if (fd_ < 0) Fail(path, std::strerror(errno));
     struct _stat64 status;
     if (_fstat64(fd_, &status) != 0) Fail(path, std::strerror(errno));
@@ -85,9 +86,9 @@ void InputFile::CopyTo(ByteSink& sink, uint64_t offset, uint64_t count) {
 }
 
 std::vector<uint8_t> ReadWholeFile(const fs::path& path, uint64_t limit) {
-    InputFile file(path);
+    InputFile file(path.u8string());
     if (file.size() > limit)
-        throw WriteError("cannot read " + Quoted(path) + ": it holds " + std::to_string(file.size()) +
+        throw WriteError("cannot read " + Quoted(path.u8string()) + ": it holds " + std::to_string(file.size()) +
                          " bytes, more than the " + std::to_string(limit) + " it may hold");
     std::vector<uint8_t> bytes(static_cast<size_t>(file.size()));
     file.ReadAt(0, bytes.data(), bytes.size());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "byte_sink.h"
@@ -12,9 +13,10 @@ namespace writer {
 
 class InputFile {
 public:
-    // Opens a regular file for reading; a symbolic link is refused, so a
-    // folder being rebuilt cannot pull in a file from elsewhere.
-    explicit InputFile(const std::filesystem::path& path);
+    // Opens a regular file for reading, by its UTF-8 path; a symbolic link
+    // is refused, so a folder being rebuilt cannot pull in a file from
+    // elsewhere.
+    explicit InputFile(const std::string& utf8Path);
     ~InputFile();
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
@@ -26,7 +28,7 @@ public:
     void CopyTo(ByteSink& sink, uint64_t offset, uint64_t count);
 
 private:
-    std::filesystem::path path_;
+    std::string path_;
     int fd_ = -1;
     uint64_t size_ = 0;
 };

@@ -44,30 +44,48 @@ bool IsHidden(const std::string& relative) {
 
 struct Folder {
     fs::path root;
-    std::vector<std::string> files;                        // relative, '/' separated, sorted
-    std::unordered_map<std::string, std::string> byFolded;  // folded path -> path
-    std::set<std::string> links;                            // symbolic links, never followed
+    std::vector<std::string> files;  // relative, '/' separated, sorted
+    std::vector<char> claimed;       // per file: an entry's, not an added file
+    std::set<std::string> links;     // symbolic links, never followed
     std::vector<std::string> ignored;
 
+    // The index of a file, or -1.
+    long Find(const std::string& path) const {
+        auto found = std::lower_bound(files.begin(), files.end(), path);
+        return found != files.end() && *found == path ? found - files.begin() : -1;
+    }
+    // A file whose path equals `path` but for letter case, or -1.
+    long FindFolded(const std::string& path) {
+        if (byFolded_.empty())
+            for (size_t i = 0; i < files.size(); ++i) byFolded_.emplace(FoldCase(files[i]), static_cast<long>(i));
+        auto found = byFolded_.find(FoldCase(path));
+        return found == byFolded_.end() ? -1 : found->second;
+    }
     // True when `path` or a folder above it is a symbolic link.
     bool ThroughLink(const std::string& path) const {
+        if (links.empty()) return false;
         for (size_t slash = path.find('/'); ; slash = path.find('/', slash + 1)) {
             if (links.count(path.substr(0, slash))) return true;
             if (slash == std::string::npos) return false;
         }
     }
+
+private:
+    std::unordered_map<std::string, long> byFolded_;
 };
 
 // Every regular file under `root`, the manifest at its top excepted.
 Folder ScanFolder(const fs::path& root) {
     Folder folder;
     folder.root = root;
+    std::string prefix = root.generic_u8string();
+    if (prefix.empty() || prefix.back() != '/') prefix += '/';
     std::error_code error;
     fs::recursive_directory_iterator it(root, fs::directory_options::none, error), end;
     if (error) throw WriteError("cannot read the folder " + Quoted(root.u8string()) + ": " + error.message());
     for (; it != end; it.increment(error)) {
         if (error) throw WriteError("cannot read the folder " + Quoted(root.u8string()) + ": " + error.message());
-        const std::string relative = it->path().lexically_relative(root).generic_u8string();
+        const std::string relative = it->path().generic_u8string().substr(prefix.size());
         if (it->is_symlink(error)) {
             folder.links.insert(relative);
             folder.ignored.push_back(Quoted(relative) + ": a symbolic link, never followed");
@@ -80,7 +98,7 @@ Folder ScanFolder(const fs::path& root) {
         }
     }
     std::sort(folder.files.begin(), folder.files.end());
-    for (const std::string& file : folder.files) folder.byFolded.emplace(FoldCase(file), file);
+    folder.claimed.assign(folder.files.size(), 0);
     return folder;
 }
 
@@ -93,7 +111,7 @@ struct FileLook {
 
 class FileLooker {
 public:
-    FileLook Look(const fs::path& path, bool hash) {
+    FileLook Look(const std::string& path, bool hash) {
         InputFile file(path);
         FileLook look;
         look.size = file.size();
@@ -123,7 +141,7 @@ private:
 };
 
 // The first bytes of a file, from what was kept or from the disk.
-std::vector<uint8_t> Head(const fs::path& path, const FileLook& look, size_t count) {
+std::vector<uint8_t> Head(const std::string& path, const FileLook& look, size_t count) {
     count = static_cast<size_t>(std::min<uint64_t>(count, look.size));
     if (look.content) return std::vector<uint8_t>(look.content->begin(), look.content->begin() + count);
     std::vector<uint8_t> head(count);
@@ -140,21 +158,20 @@ bool Unchanged(const FileLook& look, const WrittenFile& written) {
 class Planner {
 public:
     Planner(const fs::path& root, const NameEncoder& encodeName, const BuildOptions& options)
-        : root_(root), encodeName_(encodeName), options_(options) {}
+        : root_(root.empty() ? std::string() : root.u8string() + "/"), encodeName_(encodeName), options_(options) {}
 
-    void PlanEntries(const Manifest& manifest, const Folder& folder, RebuildPlan& plan);
-    void PlanAdded(const Folder& folder, const std::set<std::string>& claimed, RebuildPlan& plan);
-    PlanItem NewFileItem(const fs::path& source, const std::string& shown, const std::string& entryName);
+    void PlanEntries(const Manifest& manifest, Folder& folder, RebuildPlan& plan);
+    void PlanAdded(const Folder& folder, RebuildPlan& plan);
+    PlanItem NewFileItem(const std::string& source, const std::string& shown, const std::string& entryName);
     void CheckNamesAndCount(const RebuildPlan& plan) const;
 
 private:
-    PlanItem PlanEntry(const ManifestEntry& entry, const Folder& folder, std::set<std::string>& claimed);
-    void PlanPicture(const ManifestEntry& entry, const Folder& folder, std::set<std::string>& claimed,
-                     PlanItem& item, const std::optional<FileLook>& look);
+    PlanItem PlanEntry(const ManifestEntry& entry, Folder& folder);
+    void PlanPicture(const ManifestEntry& entry, Folder& folder, PlanItem& item, const std::optional<FileLook>& look);
     void PlanReplacement(const ManifestEntry& entry, PlanItem& item, const FileLook& look);
     std::optional<FileLook> LookIfPresent(const Folder& folder, const std::string& path);
 
-    fs::path root_;
+    std::string root_;  // the folder's UTF-8 path and a '/', to put before relative paths
     const NameEncoder& encodeName_;
     const BuildOptions& options_;
     FileLooker looker_;
@@ -163,39 +180,41 @@ private:
 std::optional<FileLook> Planner::LookIfPresent(const Folder& folder, const std::string& path) {
     if (folder.ThroughLink(path))
         throw WriteError(Quoted(path) + " is, or lies in, a symbolic link; a rebuild never follows one");
-    if (!std::binary_search(folder.files.begin(), folder.files.end(), path)) return std::nullopt;
-    return looker_.Look(root_ / fs::u8path(path), true);
+    if (folder.Find(path) < 0) return std::nullopt;
+    return looker_.Look(root_ + path, true);
 }
 
-void Planner::PlanEntries(const Manifest& manifest, const Folder& folder, RebuildPlan& plan) {
-    std::set<std::string> claimed = {kManifestFileName};
+void Planner::PlanEntries(const Manifest& manifest, Folder& folder, RebuildPlan& plan) {
     for (const ManifestEntry& entry : manifest.entries) {
-        for (const std::optional<WrittenFile>* file : {&entry.file, &entry.converted})
-            if (*file) claimed.insert((*file)->path);
+        for (const std::optional<WrittenFile>* file : {&entry.file, &entry.converted}) {
+            long index = *file ? folder.Find((*file)->path) : -1;
+            if (index >= 0) folder.claimed[index] = 1;
+        }
     }
-    for (const ManifestEntry& entry : manifest.entries) plan.items.push_back(PlanEntry(entry, folder, claimed));
-    PlanAdded(folder, claimed, plan);
+    plan.items.reserve(manifest.entries.size());
+    for (const ManifestEntry& entry : manifest.entries) plan.items.push_back(PlanEntry(entry, folder));
+    PlanAdded(folder, plan);
 }
 
-PlanItem Planner::PlanEntry(const ManifestEntry& entry, const Folder& folder, std::set<std::string>& claimed) {
+PlanItem Planner::PlanEntry(const ManifestEntry& entry, Folder& folder) {
     PlanItem item;
     item.name = entry.name;
     item.nameField = entry.nameField;
-    item.original = entry;
+    item.original = &entry;
     if (!entry.file) {
         item.action = PlanAction::Remove;
         item.reason = "left out: it was not extracted";
         return item;
     }
     item.file = entry.file->path;
-    item.source = root_ / fs::u8path(entry.file->path);
+    item.source = root_ + entry.file->path;
     std::optional<FileLook> look = LookIfPresent(folder, entry.file->path);
     if (look) {
         item.fileSize = look->size;
         item.content = look->content;
     }
     if (entry.kind == EntryKind::Picture) {
-        PlanPicture(entry, folder, claimed, item, look);
+        PlanPicture(entry, folder, item, look);
     } else if (!look) {
         item.action = PlanAction::Remove;
         item.reason = "left out: its file " + Quoted(entry.file->path) + " is gone";
@@ -208,8 +227,8 @@ PlanItem Planner::PlanEntry(const ManifestEntry& entry, const Folder& folder, st
     return item;
 }
 
-void Planner::PlanPicture(const ManifestEntry& entry, const Folder& folder, std::set<std::string>& claimed,
-                          PlanItem& item, const std::optional<FileLook>& look) {
+void Planner::PlanPicture(const ManifestEntry& entry, Folder& folder, PlanItem& item,
+                          const std::optional<FileLook>& look) {
     // A PNG of the picture: the one extraction wrote beside it, or one a
     // user saved there (its name with .png in place of its extension, or added).
     std::string png;
@@ -223,11 +242,11 @@ void Planner::PlanPicture(const ManifestEntry& entry, const Folder& folder, std:
         const size_t dot = path.rfind('.');
         const bool hasExtension = dot != std::string::npos && path.find('/', dot) == std::string::npos;
         for (const std::string& candidate : {(hasExtension ? path.substr(0, dot) : path) + ".png", path + ".png"}) {
-            auto found = folder.byFolded.find(FoldCase(candidate));
-            if (found != folder.byFolded.end() && !claimed.count(found->second)) {
-                png = found->second;
+            const long found = folder.FindFolded(candidate);
+            if (found >= 0 && !folder.claimed[found]) {
+                png = folder.files[found];
                 pngChanged = true;
-                claimed.insert(png);
+                folder.claimed[found] = 1;
                 break;
             }
         }
@@ -240,7 +259,7 @@ void Planner::PlanPicture(const ManifestEntry& entry, const Folder& folder, std:
         item.action = PlanAction::Change;
         item.making = Making::PackPicture;
         item.file = png;
-        item.source = root_ / fs::u8path(png);
+        item.source = root_ + png;
         item.content = nullptr;
         item.fileSize = 0;
         item.reason = "packed from " + Quoted(png);
@@ -286,7 +305,7 @@ void Planner::PlanReplacement(const ManifestEntry& entry, PlanItem& item, const 
     }
 }
 
-PlanItem Planner::NewFileItem(const fs::path& source, const std::string& shown, const std::string& entryName) {
+PlanItem Planner::NewFileItem(const std::string& source, const std::string& shown, const std::string& entryName) {
     PlanItem item;
     item.action = PlanAction::Add;
     item.file = shown;
@@ -314,36 +333,36 @@ PlanItem Planner::NewFileItem(const fs::path& source, const std::string& shown, 
     return item;
 }
 
-void Planner::PlanAdded(const Folder& folder, const std::set<std::string>& claimed, RebuildPlan& plan) {
-    for (const std::string& path : folder.files) {
-        if (claimed.count(path)) continue;
+void Planner::PlanAdded(const Folder& folder, RebuildPlan& plan) {
+    for (size_t i = 0; i < folder.files.size(); ++i) {
+        const std::string& path = folder.files[i];
+        if (folder.claimed[i]) continue;
         if (IsHidden(path)) {
             plan.ignored.push_back(Quoted(path) + ": a hidden file");
             continue;
         }
         std::string name = path;
         std::replace(name.begin(), name.end(), '/', '\\');
-        plan.items.push_back(NewFileItem(root_ / fs::u8path(path), path, name));
+        plan.items.push_back(NewFileItem(root_ + path, path, name));
     }
 }
 
 // Names of new entries must be free: the archive plug-in finds the first
 // of two equal names only, ignoring letter case when asked to.
 void Planner::CheckNamesAndCount(const RebuildPlan& plan) const {
-    size_t written = 0;
-    std::map<std::string, const PlanItem*> taken;
+    const size_t written = plan.items.size() - plan.Count(PlanAction::Remove);
+    if (written > kMostArchiveEntries)
+        throw WriteError("an archive holds at most 65,535 entries; this one would hold " + std::to_string(written));
+    if (plan.Count(PlanAction::Add) == 0) return;  // the manifest's own names stand as they were
+    std::unordered_map<std::string, const PlanItem*> taken;
     for (const PlanItem& item : plan.items) {
         if (item.action == PlanAction::Remove) continue;
-        ++written;
-        const std::string folded = FoldCase(NameFromField(item.nameField));
-        auto inserted = taken.emplace(folded, &item);
+        auto inserted = taken.emplace(FoldCase(NameFromField(item.nameField)), &item);
         if (!inserted.second && item.action == PlanAction::Add)
             throw WriteError("the name " + Quoted(item.name) + " (of " + Quoted(item.file) + ") is taken by " +
                              Quoted(inserted.first->second->name) + " (of " + Quoted(inserted.first->second->file) +
                              ")");
     }
-    if (written > kMostArchiveEntries)
-        throw WriteError("an archive holds at most 65,535 entries; this one would hold " + std::to_string(written));
 }
 
 ArchiveLayout LayoutOf(const Manifest& manifest) {
@@ -462,7 +481,7 @@ ArchiveEntry OriginalEntry(const PlanItem& item) {
 
 std::vector<uint8_t> ReadForEncoding(const PlanItem& item) {
     if (item.content) return *item.content;
-    return ReadWholeFile(item.source, kLargestEncodedInput);
+    return ReadWholeFile(fs::u8path(item.source), kLargestEncodedInput);
 }
 
 ArchiveEntry EncodedEntry(const PlanItem& item, const BuildOptions& options, std::vector<std::string>* notes) {
@@ -526,7 +545,7 @@ const char* ActionName(PlanAction action) {
 }
 
 bool RebuildPlan::Exact() const {
-    if (!hasManifest || !notExact.empty()) return false;
+    if (!manifest || !notExact.empty()) return false;
     for (const PlanItem& item : items)
         if (item.action != PlanAction::Keep) return false;
     return true;
@@ -552,22 +571,22 @@ std::vector<std::string> PlanReport(const RebuildPlan& plan, bool everyEntry) {
                           std::to_string(plan.Count(PlanAction::Remove)) + " left out";
     if (plan.Exact())
         summary += ": the original archive, byte for byte";
-    else if (plan.hasManifest)
+    else if (plan.manifest)
         for (const std::string& reason : plan.notExact) summary += "; not byte for byte: " + reason;
     lines.push_back(summary);
     return lines;
 }
 
-RebuildPlan PlanRebuild(const fs::path& folder, const Manifest& manifest, const NameEncoder& encodeName,
+RebuildPlan PlanRebuild(const fs::path& folder, Manifest manifest, const NameEncoder& encodeName,
                         const BuildOptions& options) {
     RebuildPlan plan;
-    plan.hasManifest = true;
-    plan.layout = LayoutOf(manifest);
-    plan.notExact = manifest.notExact;
+    plan.manifest = std::make_shared<const Manifest>(std::move(manifest));
+    plan.layout = LayoutOf(*plan.manifest);
+    plan.notExact = plan.manifest->notExact;
     Folder scanned = ScanFolder(folder);
     plan.ignored = scanned.ignored;
     Planner planner(folder, encodeName, options);
-    planner.PlanEntries(manifest, scanned, plan);
+    planner.PlanEntries(*plan.manifest, scanned, plan);
     planner.CheckNamesAndCount(plan);
     return plan;
 }
@@ -581,7 +600,7 @@ RebuildPlan PlanFolderArchive(const fs::path& folder, ArchiveSignature signature
     if (fs::exists(folder / kManifestFileName, error))
         plan.ignored.push_back(Quoted(kManifestFileName) + ": a manifest, not used for a new archive");
     Planner planner(folder, encodeName, options);
-    planner.PlanAdded(scanned, {}, plan);
+    planner.PlanAdded(scanned, plan);
     planner.CheckNamesAndCount(plan);
     return plan;
 }
@@ -595,7 +614,7 @@ RebuildPlan PlanFilesArchive(const std::vector<fs::path>& files, ArchiveSignatur
         // Named on the command line: a link is what the user means.
         fs::path source = fs::canonical(file, error);
         if (error) throw WriteError("cannot read " + Quoted(file.u8string()) + ": " + error.message());
-        plan.items.push_back(planner.NewFileItem(source, file.u8string(), file.filename().u8string()));
+        plan.items.push_back(planner.NewFileItem(source.u8string(), file.u8string(), file.filename().u8string()));
     }
     planner.CheckNamesAndCount(plan);
     return plan;

@@ -46,9 +46,9 @@ struct PlanItem {
     std::string name;  // for people
     NameField nameField{};
     std::string file;  // the file the entry comes from, as shown to people
-    std::filesystem::path source;
+    std::string source;  // its path, UTF-8
     std::string reason;
-    std::optional<ManifestEntry> original;  // the entry as it was
+    const ManifestEntry* original = nullptr;  // the entry as it was, in the plan's manifest
     uint64_t fileSize = 0;
     // Small files are kept from planning, so they are read only once and
     // what was hashed is what is written.
@@ -60,7 +60,7 @@ struct RebuildPlan {
     std::vector<PlanItem> items;        // archive order; removed entries too, written nowhere
     std::vector<std::string> notExact;  // why a rebuild is not byte for byte, beyond changed entries
     std::vector<std::string> ignored;   // files that take no part, and why
-    bool hasManifest = false;
+    std::shared_ptr<const Manifest> manifest;  // a rebuild's; its entries are the items' originals
 
     // A rebuild that gives the original archive back byte for byte.
     bool Exact() const;
@@ -71,7 +71,7 @@ struct RebuildPlan {
 // before anything is written: a picture whose file and PNG both changed, a
 // replacement that is not what its entry holds, an added file whose name
 // cannot be stored or is taken, more than 65,535 entries.
-RebuildPlan PlanRebuild(const std::filesystem::path& folder, const Manifest& manifest, const NameEncoder& encodeName,
+RebuildPlan PlanRebuild(const std::filesystem::path& folder, Manifest manifest, const NameEncoder& encodeName,
                         const BuildOptions& options);
 
 // A new archive of every file under `folder`, in path order, each named by

@@ -74,7 +74,7 @@ TEST(Manifest, RefusesBrokenManifestsSayingWhatIsWrong) {
         {"\"header\":\"5a5256", "\"header\":\"5a5257", "archive's signature"},
         {"\"trailing\":\"e0e1\"", "\"trailing\":\"e0\"", "stored size that is not"},
         {"\"name\":\"A.TXT\",", "\"name\":\"A.TXT\",\"extra\":1,", "unknown member \"extra\""},
-        {"\"entries\": [", "\"entries\": [[[[[[[[1]]]]]]],", "nests too deeply"},
+        {"\"entries\": [", "\"entries\": [[[[[[[[1]]]]]]],", "entries[0] is not an object"},
         {"\n}\n", "", "not valid JSON"},
     };
     for (const auto& test : cases) {
