@@ -74,8 +74,19 @@ private:
     std::unordered_map<std::string, long> byFolded_;
 };
 
-// Every regular file under `root`, the manifest at its top excepted.
-Folder ScanFolder(const fs::path& root) {
+// `output` relative to `root` when it lies inside it, else empty.
+std::string Inside(const fs::path& root, const fs::path& output) {
+    if (output.empty()) return {};
+    std::error_code error;
+    const fs::path relative = fs::weakly_canonical(output, error).lexically_relative(fs::weakly_canonical(root, error));
+    const std::string text = relative.generic_u8string();
+    return error || text.empty() || text.rfind("..", 0) == 0 ? std::string() : text;
+}
+
+// Every regular file under `root`, but for the manifest at its top and the
+// archive being written.
+Folder ScanFolder(const fs::path& root, const fs::path& output) {
+    const std::string written = Inside(root, output);
     Folder folder;
     folder.root = root;
     std::string prefix = root.generic_u8string();
@@ -93,6 +104,8 @@ Folder ScanFolder(const fs::path& root) {
             continue;
         } else if (!it->is_regular_file(error)) {
             folder.ignored.push_back(Quoted(relative) + ": not a regular file");
+        } else if (relative == written) {
+            folder.ignored.push_back(Quoted(relative) + ": the archive being written");
         } else if (relative != kManifestFileName) {
             folder.files.push_back(relative);
         }
@@ -583,7 +596,7 @@ RebuildPlan PlanRebuild(const fs::path& folder, Manifest manifest, const NameEnc
     plan.manifest = std::make_shared<const Manifest>(std::move(manifest));
     plan.layout = LayoutOf(*plan.manifest);
     plan.notExact = plan.manifest->notExact;
-    Folder scanned = ScanFolder(folder);
+    Folder scanned = ScanFolder(folder, options.output);
     plan.ignored = scanned.ignored;
     Planner planner(folder, encodeName, options);
     planner.PlanEntries(*plan.manifest, scanned, plan);
@@ -594,7 +607,7 @@ RebuildPlan PlanRebuild(const fs::path& folder, Manifest manifest, const NameEnc
 RebuildPlan PlanFolderArchive(const fs::path& folder, ArchiveSignature signature, const NameEncoder& encodeName,
                               const BuildOptions& options) {
     RebuildPlan plan = NewArchivePlan(signature);
-    Folder scanned = ScanFolder(folder);
+    Folder scanned = ScanFolder(folder, options.output);
     plan.ignored = scanned.ignored;
     std::error_code error;
     if (fs::exists(folder / kManifestFileName, error))

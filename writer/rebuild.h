@@ -22,6 +22,9 @@ namespace writer {
 struct BuildOptions {
     LzssParse parse = LzssParse::Optimal;  // for pictures packed again
     bool encodeAudio = false;              // added .wav files become coded audio
+    // The archive being written, when it lies in the folder: never taken
+    // in as an entry of itself.
+    std::filesystem::path output;
 };
 
 // UTF-8 entry name to the archive's code page; nullopt when it cannot be

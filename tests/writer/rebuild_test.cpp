@@ -263,6 +263,15 @@ TEST(Build, AFolderBecomesAnArchiveThePluginListsAndExtracts) {
         EXPECT_EQ(writer_test::GetEntry(target.string(), listing[i].position), files[i].second) << name;
     }
 
+    // Written into the folder itself, the archive never becomes its own entry.
+    fs::copy_file(target, scratch.path() / "in" / "OUT.DAT");
+    writer::BuildOptions into;
+    into.output = scratch.path() / "in" / "." / "OUT.DAT";
+    writer::RebuildPlan again = writer::PlanFolderArchive(scratch.path() / "in", writer::ArchiveSignature::Zrv00,
+                                                          AsciiNames, into);
+    EXPECT_EQ(again.items.size(), files.size());
+    EXPECT_EQ(again.ignored, std::vector<std::string>{"'OUT.DAT': the archive being written"});
+
     // Refused before a byte is written: a name too long, too many entries, 4 GiB.
     scratch.Write("in/LONGER-THAN-12.TXT", {});
     EXPECT_THROW(writer::PlanFolderArchive(scratch.path() / "in", writer::ArchiveSignature::Zrv00, AsciiNames, {}),
