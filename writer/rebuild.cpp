@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <set>
 #include <unordered_map>
 
@@ -33,6 +32,10 @@ std::string FoldCase(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return text;
+}
+
+bool LooksLikeWave(const std::vector<uint8_t>& head) {
+    return head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WAVE", 4) == 0;
 }
 
 bool IsHidden(const std::string& relative) {
@@ -291,8 +294,7 @@ void Planner::PlanPicture(const ManifestEntry& entry, Folder& folder, PlanItem& 
 void Planner::PlanReplacement(const ManifestEntry& entry, PlanItem& item, const FileLook& look) {
     item.action = PlanAction::Change;
     const std::vector<uint8_t> head = Head(item.source, look, 16);
-    const bool isWave = head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 &&
-                        std::memcmp(head.data() + 8, "WAVE", 4) == 0;
+    const bool isWave = LooksLikeWave(head);
     const bool isCoded = head.size() >= 4 && std::memcmp(head.data(), "PW10", 4) == 0;
     if (entry.kind == EntryKind::Picture) {
         if (LooksLikePackedPicture(head.data(), head.size())) {
@@ -333,10 +335,7 @@ PlanItem Planner::NewFileItem(const std::string& source, const std::string& show
     item.fileSize = look.size;
     item.content = look.content;
     if (look.size > 0xFFFFFFFFull) throw WriteError(Quoted(shown) + " is larger than an entry may be (4 GiB)");
-    const std::vector<uint8_t> head = Head(source, look, 12);
-    const bool isWave = head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 &&
-                        std::memcmp(head.data() + 8, "WAVE", 4) == 0;
-    if (options_.encodeAudio && isWave) {
+    if (options_.encodeAudio && LooksLikeWave(Head(source, look, 12))) {
         item.making = Making::EncodeAudio;
         item.reason = "added: coded from the WAVE";
     } else {
