@@ -1,0 +1,131 @@
+#include "archive_writer.h"
+
+#include <cstring>
+#include <memory>
+
+namespace writer {
+
+namespace {
+
+constexpr uint64_t kLargestArchive = 0xFFFFFFFFull;
+
+void PutLe16(uint8_t* p, uint16_t value) {
+    p[0] = static_cast<uint8_t>(value);
+    p[1] = static_cast<uint8_t>(value >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t value) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+bool IsKnownSignature(const std::array<uint8_t, 8>& signature) {
+    for (const char* known : {"ZRV00", "ZRV01", "ZRV03"})
+        if (std::memcmp(signature.data(), known, 5) == 0) return signature[5] == 0x1A && signature[6] == 0x00;
+    return false;
+}
+
+// Counts what an entry's writer delivers, so a short or long entry is caught
+// before the directory would disagree with the data.
+class CountingSink : public ByteSink {
+public:
+    explicit CountingSink(ByteSink& inner) : inner_(inner) {}
+    void Write(const uint8_t* data, size_t size) override {
+        count_ += size;
+        inner_.Write(data, size);
+    }
+    uint64_t count() const { return count_; }
+
+private:
+    ByteSink& inner_;
+    uint64_t count_ = 0;
+};
+
+}  // namespace
+
+NameField MakeNameField(std::string_view rawName, std::string_view shownName) {
+    const std::string who = "'" + std::string(shownName) + "'";
+    if (rawName.empty()) throw WriteError("an entry needs a name: " + who + " is empty");
+    if (rawName.size() > kNameFieldBytes)
+        throw WriteError("the name " + who + " takes " + std::to_string(rawName.size()) +
+                         " bytes; an archive holds names of at most 12");
+    if (rawName.find('\0') != std::string_view::npos)
+        throw WriteError("the name " + who + " holds a zero byte, which would end it early");
+    NameField field{};
+    std::memcpy(field.data(), rawName.data(), rawName.size());
+    return field;
+}
+
+std::string NameFromField(const NameField& field) {
+    size_t length = 0;
+    while (length < field.size() && field[length] != 0) ++length;
+    return std::string(reinterpret_cast<const char*>(field.data()), length);
+}
+
+ArchiveSignature ParseArchiveSignature(std::string_view text) {
+    if (text == "ZRV00") return ArchiveSignature::Zrv00;
+    if (text == "ZRV01") return ArchiveSignature::Zrv01;
+    if (text == "ZRV03") return ArchiveSignature::Zrv03;
+    throw WriteError("unknown archive signature '" + std::string(text) + "': use ZRV00, ZRV01 or ZRV03");
+}
+
+ArchiveLayout DefaultLayout(ArchiveSignature signature) {
+    static const char* const kText[] = {"ZRV00", "ZRV01", "ZRV03"};
+    ArchiveLayout layout;
+    std::memcpy(layout.signature.data(), kText[static_cast<int>(signature)], 5);
+    layout.signature[5] = 0x1A;
+    return layout;
+}
+
+void WriteArchive(ByteSink& sink, const ArchiveLayout& layout, const std::vector<ArchiveEntry>& entries) {
+    if (entries.size() > kMostArchiveEntries)
+        throw WriteError("an archive holds at most 65,535 entries; this one would hold " +
+                         std::to_string(entries.size()));
+    if (!IsKnownSignature(layout.signature))
+        throw WriteError("the archive's signature is not ZRV00, ZRV01 or ZRV03 followed by 0x1A 0x00");
+    uint64_t dataEnd = kArchiveHeaderBytes;
+    for (const ArchiveEntry& entry : entries) dataEnd += entry.size;
+    const uint64_t directoryOffset = dataEnd + layout.gap.size();
+    const uint64_t fileSize = directoryOffset + kDirectoryEntryBytes * entries.size() + layout.tail.size();
+    if (fileSize > kLargestArchive)
+        throw WriteError("the archive would take " + std::to_string(fileSize) +
+                         " bytes; its offsets and sizes end at 4 GiB");
+
+    uint8_t header[kArchiveHeaderBytes];
+    std::memcpy(header, layout.signature.data(), 8);
+    PutLe16(header + 8, static_cast<uint16_t>(entries.size()));
+    PutLe32(header + 10, static_cast<uint32_t>(directoryOffset));
+    std::memcpy(header + 14, layout.reserved.data(), 2);
+    sink.Write(header, sizeof header);
+
+    for (const ArchiveEntry& entry : entries) {
+        CountingSink counted(sink);
+        entry.writeData(counted);
+        if (counted.count() != entry.size)
+            throw WriteError("'" + entry.label + "' gave " + std::to_string(counted.count()) +
+                             " bytes where " + std::to_string(entry.size) +
+                             " were announced (did it change while the archive was written?)");
+    }
+    sink.Write(layout.gap.data(), layout.gap.size());
+
+    std::vector<uint8_t> directory(kDirectoryEntryBytes * entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        uint8_t* record = directory.data() + kDirectoryEntryBytes * i;
+        std::memcpy(record, entries[i].name.data(), kNameFieldBytes);
+        PutLe32(record + kNameFieldBytes, entries[i].size);
+    }
+    sink.Write(directory.data(), directory.size());
+    sink.Write(layout.tail.data(), layout.tail.size());
+}
+
+ArchiveEntry EntryFromBytes(const NameField& name, std::vector<uint8_t> bytes, std::string label) {
+    auto data = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+    ArchiveEntry entry;
+    entry.name = name;
+    entry.size = static_cast<uint32_t>(data->size());
+    if (entry.size != data->size()) throw WriteError("'" + label + "' is larger than 4 GiB");
+    entry.writeData = [data](ByteSink& sink) { sink.Write(data->data(), data->size()); };
+    entry.label = std::move(label);
+    return entry;
+}
+
+}  // namespace writer

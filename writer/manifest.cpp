@@ -1,0 +1,235 @@
+#include "manifest.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+
+#include "atomic_file.h"
+#include "input_file.h"
+#include "packed_picture.h"
+#include "sha256.h"
+#include "zorvan_format.h"
+
+namespace writer {
+
+namespace fs = std::filesystem;
+using json = nlohmann::ordered_json;
+
+namespace {
+
+constexpr char kFormatName[] = "zorv-manifest";
+constexpr uint64_t kLargestManifest = uint64_t{256} << 20;
+// Not-exact reasons listed one by one before the rest are counted.
+constexpr size_t kListedReasons = 8;
+
+std::string Shown(const NameField& field) { return "'" + NameFromField(field) + "'"; }
+
+// Collects not-exact reasons of one sort, listing the first few.
+class ReasonList {
+public:
+    explicit ReasonList(std::string what) : what_(std::move(what)) {}
+    void Add(const std::string& who) {
+        if (names_.size() < kListedReasons) names_.push_back(who);
+        ++count_;
+    }
+    void MoveInto(std::vector<std::string>& reasons) const {
+        if (count_ == 0) return;
+        std::string text;
+        for (const std::string& name : names_) text += (text.empty() ? "" : ", ") + name;
+        if (count_ > names_.size()) text += " and " + std::to_string(count_ - names_.size()) + " more";
+        reasons.push_back(what_ + ": " + text);
+    }
+
+private:
+    std::string what_;
+    std::vector<std::string> names_;
+    size_t count_ = 0;
+};
+
+// ---- JSON writing ----
+
+json WrittenFileJson(const WrittenFile& file, const char* holds) {
+    json value = {{"path", file.path}, {"size", file.size}, {"sha256", file.sha256}};
+    if (holds) value["holds"] = holds;
+    return value;
+}
+
+json EntryJson(const ManifestEntry& entry) {
+    json value = {{"name", entry.name},
+                  {"field", HexString(entry.nameField.data(), entry.nameField.size())},
+                  {"size", entry.storedSize},
+                  {"kind", KindName(entry.kind)}};
+    if (entry.file) value["file"] = WrittenFileJson(*entry.file, entry.form == WrittenForm::Wave ? "wave" : "stored");
+    if (entry.kind == EntryKind::Audio)
+        value["audio"] = {{"header", HexString(entry.audioHeader.data(), entry.audioHeader.size())},
+                          {"trailing", HexString(entry.audioTrailing.data(), entry.audioTrailing.size())}};
+    if (entry.kind == EntryKind::Picture) {
+        json picture = json::object();
+        if (!entry.pictureSignature.empty()) picture["signature"] = entry.pictureSignature;
+        if (entry.pictureBitCount != 0) picture["bitCount"] = entry.pictureBitCount;
+        if (entry.converted) picture["png"] = WrittenFileJson(*entry.converted, nullptr);
+        value["picture"] = picture;
+    }
+    return value;
+}
+
+std::string Dump(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// ---- Reading an archive's own facts ----
+
+struct DirectoryRecord {
+    NameField name;
+    uint32_t size;
+};
+
+// Takes `count` bytes at `offset` for the manifest when the budget allows.
+bool Carry(InputFile& file, uint64_t offset, uint64_t count, uint64_t* carried, std::vector<uint8_t>* bytes) {
+    if (*carried + count > kMostCarriedBytes) return false;
+    *carried += count;
+    bytes->resize(static_cast<size_t>(count));
+    file.ReadAt(offset, bytes->data(), bytes->size());
+    return true;
+}
+
+void DescribeEntry(InputFile& file, uint64_t offset, ManifestEntry& entry, uint64_t* carried,
+                   ReasonList& tooMuch) {
+    uint8_t head[kAudioHeaderBytes] = {};
+    const size_t headSize = entry.storedSize < kAudioHeaderBytes ? entry.storedSize : kAudioHeaderBytes;
+    file.ReadAt(offset, head, headSize);
+    const uint64_t codes = headSize == kAudioHeaderBytes ? Le32(head + 42) : 0;
+    // The archive plug-in's rule: whole header, all codes stored, WAVE length below 4 GiB.
+    if (headSize == kAudioHeaderBytes && HasAudioTags(head) && codes <= entry.storedSize - kAudioHeaderBytes &&
+        codes <= (0xFFFFFFFFull - kAudioHeaderBytes) / 2) {
+        entry.kind = EntryKind::Audio;
+        entry.form = WrittenForm::Wave;
+        entry.audioHeader.assign(head, head + kAudioHeaderBytes);
+        const uint64_t trailingAt = kAudioHeaderBytes + codes;
+        if (!Carry(file, offset + trailingAt, entry.storedSize - trailingAt, carried, &entry.audioTrailing))
+            tooMuch.Add("the bytes after the codes of " + Shown(entry.nameField));
+    } else if (LooksLikePackedPicture(head, headSize)) {
+        entry.kind = EntryKind::Picture;
+        entry.pictureSignature = head[0] == 'B' ? "B1" : "E1";
+    }
+}
+
+}  // namespace
+
+const char* KindName(EntryKind kind) {
+    switch (kind) {
+    case EntryKind::Picture:
+        return "picture";
+    case EntryKind::Audio:
+        return "audio";
+    default:
+        return "file";
+    }
+}
+
+bool IsSafeRelativePath(const std::string& path) {
+    if (path.empty()) return false;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        for (unsigned char c : part)
+            if (c < 0x20 || c == 0x7F || c == '\\' || c == ':') return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
+    return kAudioHeaderBytes + 2 * uint64_t{Le32(audioHeader.data() + 42)};
+}
+
+Manifest DescribeArchive(const fs::path& path) {
+    InputFile file(path.u8string());
+    const std::string who = "'" + path.u8string() + "'";
+    Manifest manifest;
+    manifest.archiveName = path.filename().u8string();
+    manifest.archiveSize = file.size();
+    if (file.size() < kArchiveHeaderBytes) throw WriteError(who + " is too short to be an archive");
+    file.ReadAt(0, manifest.header.data(), kArchiveHeaderBytes);
+    const uint32_t count = Le16(manifest.header.data() + 8);
+    const uint64_t directoryOffset = Le32(manifest.header.data() + 10);
+    const uint64_t directoryEnd = directoryOffset + uint64_t{kDirectoryEntryBytes} * count;
+    if (!IsArchiveSignature(manifest.header.data()) || directoryEnd > file.size())
+        throw WriteError(who + " is not a ZORVAN archive");
+
+    std::vector<uint8_t> directory(kDirectoryEntryBytes * count);
+    file.ReadAt(directoryOffset, directory.data(), directory.size());
+    uint64_t dataEnd = kArchiveHeaderBytes;
+    manifest.entries.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        ManifestEntry& entry = manifest.entries[i];
+        std::memcpy(entry.nameField.data(), directory.data() + kDirectoryEntryBytes * i, kNameFieldBytes);
+        entry.storedSize = Le32(directory.data() + kDirectoryEntryBytes * i + kNameFieldBytes);
+        entry.name = NameFromField(entry.nameField);
+        dataEnd += entry.storedSize;
+    }
+
+    uint64_t carried = 0;
+    ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");
+    ReasonList tooMuch("too many bytes to carry in the manifest");
+    uint64_t offset = kArchiveHeaderBytes;
+    for (ManifestEntry& entry : manifest.entries) {
+        if (offset + entry.storedSize > file.size())
+            pastTheEnd.Add(Shown(entry.nameField));
+        else
+            DescribeEntry(file, offset, entry, &carried, tooMuch);
+        offset += entry.storedSize;
+    }
+
+    if (dataEnd > 0xFFFFFFFFull)
+        manifest.notExact.push_back("the entries' sizes add up past 4 GiB, where positions wrap around");
+    if (directoryOffset < dataEnd) {
+        manifest.notExact.push_back("the directory (at offset " + std::to_string(directoryOffset) +
+                                    ") lies inside the entries' data, which ends at " + std::to_string(dataEnd) +
+                                    "; a rebuild puts it behind the data");
+    } else {
+        if (!Carry(file, dataEnd, directoryOffset - dataEnd, &carried, &manifest.gap))
+            tooMuch.Add("the bytes between the data and the directory");
+        if (!Carry(file, directoryEnd, file.size() - directoryEnd, &carried, &manifest.tail))
+            tooMuch.Add("the bytes after the directory");
+    }
+    pastTheEnd.MoveInto(manifest.notExact);
+    tooMuch.MoveInto(manifest.notExact);
+    return manifest;
+}
+
+std::string ManifestToJson(const Manifest& manifest) {
+    json archive = {{"name", manifest.archiveName},
+                    {"size", manifest.archiveSize},
+                    {"header", HexString(manifest.header.data(), manifest.header.size())},
+                    {"gap", HexString(manifest.gap.data(), manifest.gap.size())},
+                    {"tail", HexString(manifest.tail.data(), manifest.tail.size())},
+                    {"notExact", manifest.notExact}};
+    // One entry a line: readable, and a changed entry is one changed line.
+    std::string text = "{\n \"format\": \"" + std::string(kFormatName) +
+                       "\",\n \"version\": " + std::to_string(kManifestVersion) + ",\n \"archive\": " + Dump(archive) +
+                       ",\n \"entries\": [";
+    for (size_t i = 0; i < manifest.entries.size(); ++i)
+        text += (i == 0 ? "\n  " : ",\n  ") + Dump(EntryJson(manifest.entries[i]));
+    text += manifest.entries.empty() ? "]\n}\n" : "\n ]\n}\n";
+    return text;
+}
+
+Manifest ReadManifestFile(const fs::path& file) {
+    std::vector<uint8_t> bytes = ReadWholeFile(file, kLargestManifest);
+    try {
+        return ManifestFromJson(bytes.data(), bytes.size());
+    } catch (const ManifestError& error) {
+        throw ManifestError("'" + file.u8string() + "': " + error.what());
+    }
+}
+
+void WriteManifestFile(const fs::path& folder, const Manifest& manifest) {
+    const std::string text = ManifestToJson(manifest);
+    AtomicFile file(folder / kManifestFileName);
+    file.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    file.Commit(true);
+}
+
+}  // namespace writer
