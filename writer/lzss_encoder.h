@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "lzss_match_finder.h"
+
 namespace writer {
 
 enum class LzssParse {
@@ -29,11 +31,21 @@ public:
 
     // The packed stream of `size` bytes; it unpacks to exactly those bytes
     // with an unpacked length of `size`. Reuses its working memory between
-    // calls.
+    // calls, about 3 bytes per input byte beside a copy of the input.
+    // Throws std::length_error for more than kLzssMaxInput bytes, a little
+    // under what the packed picture's 32-bit length field can hold.
     std::vector<uint8_t> Encode(const uint8_t* data, size_t size);
 
 private:
+    void ChooseOptimalTokens(size_t size);
+    std::vector<uint8_t> WriteTokens(const uint8_t* data, size_t size) const;
+
     LzssParse parse_;
+    LzssMatchFinder finder_;
+    // Per input position: the longest match, then the length of the token
+    // the parse starts there (1 for a literal); and the match's distance.
+    std::vector<uint8_t> lengths_;
+    std::vector<uint16_t> distances_;
 };
 
 }  // namespace writer
