@@ -1,5 +1,6 @@
 #include "lzss_encoder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 
@@ -11,6 +12,9 @@ constexpr uint64_t kMatchBits = 17;
 // Holds the costs of the positions a token can reach from the current one.
 constexpr size_t kCostRing = 32;
 static_assert(kCostRing > kLzssMaxMatch, "a match must not reach its own ring slot");
+// Room for the match ends of several positions before the window of them
+// is moved back to the start.
+constexpr size_t kReachCapacity = 256;
 
 // Flag bytes and tokens, written into a buffer sized for the worst case.
 class TokenWriter {
@@ -64,24 +68,60 @@ std::vector<uint8_t> LzssEncoder::Encode(const uint8_t* data, size_t size) {
 
 // The shortest path from each position to the end, backwards: a literal
 // goes one position on, a match of any length from 3 to the longest goes
-// that far, at the fixed cost of each.
+// that far, at the fixed cost of each. On a tie the longer token wins:
+// fewer tokens decode faster.
 void LzssEncoder::ChooseOptimalTokens(size_t size) {
-    uint64_t restBits[kCostRing];
-    restBits[size % kCostRing] = 0;
-    for (size_t i = size; i-- > 0;) {
-        uint64_t best = restBits[(i + 1) % kCostRing] + kLiteralBits;
-        uint8_t choice = 1;
-        // On a tie the longer token wins: fewer tokens decode faster.
-        const uint32_t longest = lengths_[i];
-        for (uint32_t length = kLzssMinMatch; length <= longest; ++length) {
-            const uint64_t bits = restBits[(i + length) % kCostRing] + kMatchBits;
-            if (bits <= best) {
-                best = bits;
-                choice = static_cast<uint8_t>(length);
+    uint8_t* const lengths = lengths_.data();
+    // The fewest bits for the input from position j on, at j % kCostRing.
+    uint64_t rest[kCostRing];
+    // The positions i + 3 .. i + 18 that a match from i can reach, thinned
+    // to those that cost no more than every nearer one; farthest first,
+    // from reach[farthest] to reach[nearest]. The farthest is the cheapest
+    // end for the longest match and the farthest within reach the cheapest
+    // for a shorter one, so long matches, the common case in pictures, need
+    // no scan of all their lengths.
+    struct End {
+        uint64_t bits;
+        size_t pos;
+    };
+    End reach[kReachCapacity];
+    size_t farthest = 0, nearest = 0;  // nearest is one past the last
+
+    size_t i = size;
+    rest[i % kCostRing] = 0;
+    // No match fits in the last two bytes.
+    for (; i > 0 && i + kLzssMinMatch > size + 1; --i) {
+        rest[(i - 1) % kCostRing] = rest[i % kCostRing] + kLiteralBits;
+        lengths[i - 1] = 1;
+    }
+    // rest[i + 1], kept out of memory for the next step's literal.
+    uint64_t restNext = rest[i % kCostRing];
+    while (i-- > 0) {
+        const End entering{rest[(i + kLzssMinMatch) % kCostRing], i + kLzssMinMatch};
+        while (nearest != farthest && reach[nearest - 1].bits > entering.bits) --nearest;
+        if (nearest == kReachCapacity) {
+            std::copy(reach + farthest, reach + nearest, reach);
+            nearest -= farthest;
+            farthest = 0;
+        }
+        reach[nearest++] = entering;
+        if (reach[farthest].pos > i + kLzssMaxMatch) ++farthest;
+
+        const uint64_t literal = restNext + kLiteralBits;
+        const uint32_t longest = lengths[i];
+        uint64_t best = literal;
+        uint32_t choice = 1;
+        if (longest >= kLzssMinMatch) {
+            size_t k = farthest;
+            while (reach[k].pos > i + longest) ++k;
+            if (reach[k].bits + kMatchBits <= literal) {
+                best = reach[k].bits + kMatchBits;
+                choice = static_cast<uint32_t>(reach[k].pos - i);
             }
         }
-        restBits[i % kCostRing] = best;
-        lengths_[i] = choice;
+        rest[i % kCostRing] = best;
+        restNext = best;
+        lengths[i] = static_cast<uint8_t>(choice);
     }
 }
 

@@ -37,13 +37,7 @@ public:
     void FindAll(const uint8_t* data, size_t size, uint8_t* lengths, uint16_t* distances);
 
 private:
-    struct Found {
-        uint32_t length;
-        uint32_t node;
-    };
-
     void Reset(const uint8_t* data, size_t size);
-    Found Insert(uint32_t node);
 
     // The input behind kLzssMaxMatch zeros (older zeros add no other key)
     // and followed by padding for whole-word compares.
