@@ -178,8 +178,16 @@ TEST(LzssMatchFinder, FindsTheLongestMatchAtEveryPosition) {
   Rng rng(0xF17D);
   Bytes periodic = Repeat(RandomBytes(rng, 4096, 4), 3 * 4096);
   for (int m = 0; m < 200; ++m) periodic[rng.Below(static_cast<uint32_t>(periodic.size()))] ^= 1;
+  // Runs and short repeats, as in flat and dithered picture areas, up to
+  // the very end.
+  Bytes repeats;
+  while (repeats.size() < 9000) {
+    const Bytes period = RandomBytes(rng, 1 + rng.Below(rng.Below(2) ? 1 : 6), 3);
+    repeats = Concat(repeats, Repeat(period, 1 + rng.Below(80)));
+  }
   const std::vector<Sample> samples = {
       {"two symbols", RandomBytes(rng, 9000, 2)},
+      {"runs and short repeats", repeats},
       {"period 4096 with changes", periodic},
       {"zeros around the window's start",
        Concat(Concat(RandomBytes(rng, 4060, 256), Bytes(60, 0)), RandomBytes(rng, 100, 2))},
