@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 
 namespace writer {
@@ -30,6 +31,13 @@ public:
         *out_++ = static_cast<uint8_t>(windowPos & 0xFF);
         *out_++ = static_cast<uint8_t>(((windowPos >> 4) & 0xF0) | (length - kLzssMinMatch));
     }
+    // Eight literals from `bytes` as one group; only between groups.
+    bool AtGroupStart() const { return bit_ == 0; }
+    void LiteralGroup(const uint8_t* bytes) {
+        *out_++ = 0xFF;
+        std::memcpy(out_, bytes, 8);
+        out_ += 8;
+    }
     uint8_t* End() const { return out_; }
 
 private:
@@ -46,6 +54,16 @@ private:
     uint8_t* flags_;
     unsigned bit_ = 0;
 };
+
+// Whether the tokens at eight positions are all literals (lengths below 3),
+// as they are in data that does not pack.
+bool EightLiterals(const uint8_t* lengths) {
+    uint64_t v;
+    std::memcpy(&v, lengths, sizeof v);
+    // Lengths are at most 18, so adding 125 sets a byte's top bit exactly
+    // when it is 3 or more, and never carries into the next byte.
+    return ((v + 0x7D7D7D7D7D7D7D7Dull) & 0x8080808080808080ull) == 0;
+}
 
 }  // namespace
 
@@ -129,9 +147,15 @@ std::vector<uint8_t> LzssEncoder::WriteTokens(const uint8_t* data, size_t size) 
     // All literals is the largest stream: a flag byte per 8 bytes.
     std::vector<uint8_t> packed(size + (size + 7) / 8);
     TokenWriter writer(packed.data());
+    const uint8_t* const lengths = lengths_.data();
     size_t i = 0;
     while (i < size) {
-        const uint32_t length = lengths_[i];
+        if (writer.AtGroupStart() && size - i >= 8 && EightLiterals(lengths + i)) {
+            writer.LiteralGroup(data + i);
+            i += 8;
+            continue;
+        }
+        const uint32_t length = lengths[i];
         if (length < kLzssMinMatch) {
             writer.Literal(data[i]);
             ++i;
