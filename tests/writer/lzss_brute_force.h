@@ -75,4 +75,24 @@ inline std::vector<uint8_t> Pack(const uint8_t* data, const Parse& parse) {
   return out;
 }
 
+// The bits of a packed stream's tokens (9 a literal, 17 a match) for `size`
+// bytes of output, or false unless its tokens end exactly with those bytes
+// (no match cut short) and nothing follows the last one.
+inline bool StreamBits(const std::vector<uint8_t>& packed, size_t size, uint64_t* bits) {
+  *bits = 0;
+  size_t in = 0, out = 0;
+  while (out < size && in < packed.size()) {
+    const uint8_t flags = packed[in++];
+    for (int bit = 0; bit < 8 && out < size; ++bit) {
+      if (flags & (1u << bit)) {
+        in += 1, out += 1, *bits += kLiteralBits;
+      } else {
+        if (in + 1 < packed.size()) out += (packed[in + 1] & 0x0Fu) + 3u;
+        in += 2, *bits += kMatchBits;
+      }
+    }
+  }
+  return out == size && in == packed.size();
+}
+
 }  // namespace lzss_brute_force

@@ -58,26 +58,10 @@ void ExpectUnpacksTo(const Bytes& packed, const Bytes& input, const std::string&
   EXPECT_TRUE(out == input) << what << ": unpacked bytes differ";
 }
 
-// The bits of a stream's tokens (9 a literal, 17 a match), checking on the
-// way that it holds whole tokens for exactly `size` bytes, no match cut
-// short by the end and nothing after the last token.
+// The bits of a stream's tokens, checking that they cover the input exactly.
 uint64_t StreamBits(const Bytes& packed, size_t size, const std::string& what) {
   uint64_t bits = 0;
-  size_t in = 0, out = 0;
-  while (out < size) {
-    if (in >= packed.size()) break;
-    const uint8_t flags = packed[in++];
-    for (int bit = 0; bit < 8 && out < size; ++bit) {
-      if (flags & (1u << bit)) {
-        in += 1, out += 1, bits += 9;
-      } else {
-        if (in + 1 < packed.size()) out += (packed[in + 1] & 0x0F) + 3u;
-        in += 2, bits += 17;
-      }
-    }
-  }
-  EXPECT_EQ(out, size) << what << ": tokens do not end with the input";
-  EXPECT_EQ(in, packed.size()) << what << ": bytes after the last token";
+  EXPECT_TRUE(lzss_brute_force::StreamBits(packed, size, &bits)) << what << ": tokens do not end with the input";
   return bits;
 }
 
