@@ -14,7 +14,7 @@
 namespace {
 
 // Small enough for the brute force to keep the fuzzer fast.
-constexpr size_t kBruteForceLimit = 512;
+constexpr size_t kBruteForceLimit = 192;
 
 void CheckUnpacks(const std::vector<uint8_t>& packed, const uint8_t* data, size_t size) {
     // An exactly sized copy, so the sanitizer sees any read past the stream.
