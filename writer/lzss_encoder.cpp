@@ -10,9 +10,6 @@ namespace {
 
 constexpr uint64_t kLiteralBits = 9;
 constexpr uint64_t kMatchBits = 17;
-// Holds the costs of the positions a token can reach from the current one.
-constexpr size_t kCostRing = 32;
-static_assert(kCostRing > kLzssMaxMatch, "a match must not reach its own ring slot");
 // Room for the match ends of several positions before the window of them
 // is moved back to the start.
 constexpr size_t kReachCapacity = 256;
@@ -90,55 +87,56 @@ std::vector<uint8_t> LzssEncoder::Encode(const uint8_t* data, size_t size) {
 // fewer tokens decode faster.
 void LzssEncoder::ChooseOptimalTokens(size_t size) {
     uint8_t* const lengths = lengths_.data();
-    // The fewest bits for the input from position j on, at j % kCostRing.
-    uint64_t rest[kCostRing];
-    // The positions i + 3 .. i + 18 that a match from i can reach, thinned
-    // to those that cost no more than every nearer one; farthest first,
-    // from reach[farthest] to reach[nearest]. The farthest is the cheapest
-    // end for the longest match and the farthest within reach the cheapest
-    // for a shorter one, so long matches, the common case in pictures, need
-    // no scan of all their lengths.
-    struct End {
-        uint64_t bits;
-        size_t pos;
-    };
-    End reach[kReachCapacity];
-    size_t farthest = 0, nearest = 0;  // nearest is one past the last
+    // The positions i + 3 .. i + 18 that a match from i can reach, with the
+    // fewest bits for the input from each on, thinned to those that cost no
+    // more than every nearer one; farthest first, from index `farthest` to
+    // `nearest` (one past the last). The farthest is the cheapest end for
+    // the longest match, the farthest within reach the cheapest for a
+    // shorter one, so long matches, the common case in pictures, need no
+    // scan of all their lengths.
+    uint64_t endBits[kReachCapacity];
+    size_t endPos[kReachCapacity];
+    size_t farthest = 0, nearest = 0;
 
+    // The fewest bits for the input from i + 1, i + 2 and i + 3 on.
+    uint64_t rest1 = 0, rest2 = 0, rest3 = 0;
     size_t i = size;
-    rest[i % kCostRing] = 0;
     // No match fits in the last two bytes.
     for (; i > 0 && i + kLzssMinMatch > size + 1; --i) {
-        rest[(i - 1) % kCostRing] = rest[i % kCostRing] + kLiteralBits;
+        rest3 = rest2;
+        rest2 = rest1;
+        rest1 += kLiteralBits;
         lengths[i - 1] = 1;
     }
-    // rest[i + 1], kept out of memory for the next step's literal.
-    uint64_t restNext = rest[i % kCostRing];
     while (i-- > 0) {
-        const End entering{rest[(i + kLzssMinMatch) % kCostRing], i + kLzssMinMatch};
-        while (nearest != farthest && reach[nearest - 1].bits > entering.bits) --nearest;
+        // i + 3 comes within reach.
+        while (nearest != farthest && endBits[nearest - 1] > rest3) --nearest;
         if (nearest == kReachCapacity) {
-            std::copy(reach + farthest, reach + nearest, reach);
+            std::copy(endBits + farthest, endBits + nearest, endBits);
+            std::copy(endPos + farthest, endPos + nearest, endPos);
             nearest -= farthest;
             farthest = 0;
         }
-        reach[nearest++] = entering;
-        if (reach[farthest].pos > i + kLzssMaxMatch) ++farthest;
+        endBits[nearest] = rest3;
+        endPos[nearest] = i + kLzssMinMatch;
+        ++nearest;
+        if (endPos[farthest] > i + kLzssMaxMatch) ++farthest;
 
-        const uint64_t literal = restNext + kLiteralBits;
+        const uint64_t literal = rest1 + kLiteralBits;
         const uint32_t longest = lengths[i];
         uint64_t best = literal;
         uint32_t choice = 1;
         if (longest >= kLzssMinMatch) {
             size_t k = farthest;
-            while (reach[k].pos > i + longest) ++k;
-            if (reach[k].bits + kMatchBits <= literal) {
-                best = reach[k].bits + kMatchBits;
-                choice = static_cast<uint32_t>(reach[k].pos - i);
+            while (endPos[k] > i + longest) ++k;
+            if (endBits[k] + kMatchBits <= literal) {
+                best = endBits[k] + kMatchBits;
+                choice = static_cast<uint32_t>(endPos[k] - i);
             }
         }
-        rest[i % kCostRing] = best;
-        restNext = best;
+        rest3 = rest2;
+        rest2 = rest1;
+        rest1 = best;
         lengths[i] = static_cast<uint8_t>(choice);
     }
 }
