@@ -141,10 +141,12 @@ void LzssEncoder::ChooseOptimalTokens(size_t size) {
     }
 }
 
-std::vector<uint8_t> LzssEncoder::WriteTokens(const uint8_t* data, size_t size) const {
-    // All literals is the largest stream: a flag byte per 8 bytes.
-    std::vector<uint8_t> packed(size + (size + 7) / 8);
-    TokenWriter writer(packed.data());
+std::vector<uint8_t> LzssEncoder::WriteTokens(const uint8_t* data, size_t size) {
+    // All literals is the largest stream: a flag byte per 8 bytes. Written
+    // into working memory and copied out, so the result holds no slack and
+    // the worst-case buffer is not allocated and cleared on every call.
+    packed_.resize(size + (size + 7) / 8);
+    TokenWriter writer(packed_.data());
     const uint8_t* const lengths = lengths_.data();
     size_t i = 0;
     while (i < size) {
@@ -166,8 +168,7 @@ std::vector<uint8_t> LzssEncoder::WriteTokens(const uint8_t* data, size_t size) 
         writer.Match(windowPos, length);
         i += length;
     }
-    packed.resize(static_cast<size_t>(writer.End() - packed.data()));
-    return packed;
+    return std::vector<uint8_t>(packed_.data(), writer.End());
 }
 
 }  // namespace writer

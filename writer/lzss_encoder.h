@@ -30,15 +30,15 @@ public:
     LzssEncoder& operator=(const LzssEncoder&) = delete;
 
     // The packed stream of `size` bytes; it unpacks to exactly those bytes
-    // with an unpacked length of `size`. Reuses its working memory between
-    // calls, about 3 bytes per input byte beside a copy of the input.
-    // Throws std::length_error for more than kLzssMaxInput bytes, a little
-    // under what the packed picture's 32-bit length field can hold.
+    // with an unpacked length of `size`. Working memory, about 5 bytes per
+    // input byte, is kept for the next call; an encoder serves one thread
+    // at a time. Throws std::length_error for more than kLzssMaxInput bytes,
+    // a little under what the packed picture's 32-bit length field holds.
     std::vector<uint8_t> Encode(const uint8_t* data, size_t size);
 
 private:
     void ChooseOptimalTokens(size_t size);
-    std::vector<uint8_t> WriteTokens(const uint8_t* data, size_t size) const;
+    std::vector<uint8_t> WriteTokens(const uint8_t* data, size_t size);
 
     LzssParse parse_;
     LzssMatchFinder finder_;
@@ -46,6 +46,7 @@ private:
     // the parse starts there (1 for a literal); and the match's distance.
     std::vector<uint8_t> lengths_;
     std::vector<uint16_t> distances_;
+    std::vector<uint8_t> packed_;
 };
 
 }  // namespace writer
