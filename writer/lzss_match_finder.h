@@ -20,9 +20,10 @@ constexpr uint32_t kLzssFirstWritePos = kLzssWindowSize - kLzssMaxMatch;
 constexpr uint64_t kLzssMaxInput = 0xFFFF0000u;
 
 // Exact, not heuristic: an optimal parse is only as good as its matches.
-// Candidates sharing a hash of their first three bytes form a binary search
-// tree ordered by their next 18 bytes, so the nearest keys on either side,
-// one of which has the longest common prefix, lie on the insertion path.
+// Positions whose first three bytes share a hash form a binary search tree
+// ordered by their first 18 bytes (their key), so the nearest keys on
+// either side of a new one, one of which has the longest common prefix
+// with it, lie on its insertion path.
 // Each new position becomes its bucket's root, so every child is older
 // than its parent, and a subtree that falls out of the window is cut off
 // whole, with no deletions. A key equal to the new one on all 18 bytes is
