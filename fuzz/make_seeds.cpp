@@ -46,6 +46,21 @@ void LzssSeeds() {
     }
 }
 
+// Plain bytes for the writer's encoder: picture-like, zero runs from the
+// start, and a repeat exactly one window back.
+void LzssEncoderSeeds() {
+    std::vector<uint8_t> windowRepeat = test_images::MakeNoise(4096, 3);
+    windowRepeat.insert(windowRepeat.end(), windowRepeat.begin(), windowRepeat.begin() + 300);
+    const std::vector<std::vector<uint8_t>> samples = {
+        test_images::MakePalettePicture(24, 16),
+        test_images::MakeTruecolorPicture(12, 10),
+        std::vector<uint8_t>(300, 0),
+        windowRepeat,
+    };
+    int n = 0;
+    for (const auto& sample : samples) Write("fuzz_lzss_encoder", "input" + std::to_string(n++), sample);
+}
+
 // Packed pictures of every depth class, bottom-up and top-down.
 void PictureSeeds() {
     using bitmap_builder::BitmapRecipe;
@@ -134,6 +149,7 @@ int main(int argc, char** argv) {
     }
     root = argv[1];
     LzssSeeds();
+    LzssEncoderSeeds();
     PictureSeeds();
     DibSeeds();
     ArchiveSeeds();

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "lzss_match_finder.h"
+
 namespace writer {
 
 enum class LzssParse {
@@ -28,12 +30,23 @@ public:
     LzssEncoder& operator=(const LzssEncoder&) = delete;
 
     // The packed stream of `size` bytes; it unpacks to exactly those bytes
-    // with an unpacked length of `size`. Reuses its working memory between
-    // calls.
+    // with an unpacked length of `size`. Working memory, about 5 bytes per
+    // input byte, is kept for the next call; an encoder serves one thread
+    // at a time. Throws std::length_error for more than kLzssMaxInput bytes,
+    // a little under what the packed picture's 32-bit length field holds.
     std::vector<uint8_t> Encode(const uint8_t* data, size_t size);
 
 private:
+    void ChooseOptimalTokens(size_t size);
+    std::vector<uint8_t> WriteTokens(const uint8_t* data, size_t size);
+
     LzssParse parse_;
+    LzssMatchFinder finder_;
+    // Per input position: the longest match, then the length of the token
+    // the parse starts there (1 for a literal); and the match's distance.
+    std::vector<uint8_t> lengths_;
+    std::vector<uint16_t> distances_;
+    std::vector<uint8_t> packed_;
 };
 
 }  // namespace writer
