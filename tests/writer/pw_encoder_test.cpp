@@ -1,0 +1,106 @@
+// The audio encoder: every 16-bit sample against a brute-force search of the
+// test side's own copy of the decode table, and whole entries byte by byte.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "archive_builder.h"
+#include "pw_encoder.h"
+
+using archive_builder::ExpectedSample;
+
+namespace {
+
+// The nearest code by trying all 256; on a tie the value nearer to zero.
+uint8_t BruteForceNearest(int sample) {
+    static const std::vector<int> table = [] {
+        std::vector<int> values;
+        for (int code = 0; code < 256; ++code) values.push_back(ExpectedSample(static_cast<uint8_t>(code)));
+        return values;
+    }();
+    int best = 0;
+    for (int code = 1; code < 256; ++code) {
+        const int distance = std::abs(table[code] - sample), bestDistance = std::abs(table[best] - sample);
+        if (distance < bestDistance || (distance == bestDistance && std::abs(table[code]) < std::abs(table[best])))
+            best = code;
+    }
+    return static_cast<uint8_t>(best);
+}
+
+uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+}  // namespace
+
+TEST(PwCodes, EverySampleGetsTheNearestCode) {
+    std::vector<int16_t> samples;
+    for (int s = -32768; s <= 32767; ++s) samples.push_back(static_cast<int16_t>(s));
+    std::vector<uint8_t> codes(samples.size() + 1, 0xEE);
+    writer::EncodePwCodes(codes.data(), samples.data(), samples.size());
+    EXPECT_EQ(codes.back(), 0xEE) << "wrote past the codes";
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const uint8_t expected = BruteForceNearest(samples[i]);
+        ASSERT_EQ(codes[i], expected) << "sample " << samples[i];
+        ASSERT_EQ(writer::NearestPwCode(samples[i]), expected) << "sample " << samples[i];
+    }
+    for (int code = 0; code < 256; ++code) EXPECT_EQ(writer::NearestPwCode(ExpectedSample(code)), code);
+}
+
+TEST(EncodePwAudio, FreshEntryByteForByte) {
+    const writer::PcmAudio audio{2, 22050, {0, 1, -1, 32767, -32768, 100}, {}};
+    const std::vector<uint8_t> expected = {
+        'P', 'W', '1', '0', 46, 0, 0, 0,  // the rest of the entry's length
+        'P', 'C', 'M', '1', 'f', 'm', 't', ' ', 18, 0, 0, 0,
+        1, 0, 2, 0, 0x22, 0x56, 0, 0,  // tag 1, stereo, 22050
+        0x44, 0xAC, 0, 0, 2, 0, 8, 0, 0, 0,  // byte rate 44100, block align 2, 8 bits, no extra
+        'd', 'a', 't', 'a', 6, 0, 0, 0,
+        0x80, 0x81, 0x7F, 0xFF, 0x00, 0xA2,  // 100 lies nearer 103 than 96
+        0xAA, 0xBB,
+    };
+    EXPECT_EQ(writer::EncodePwAudio(audio, nullptr, {0xAA, 0xBB}), expected);
+}
+
+// The fields a WAVE cannot carry survive; those derived from what changed follow it.
+TEST(EncodePwAudio, KeepsTheOriginalHeaderFields) {
+    archive_builder::PwRecipe recipe;  // writes 0xDEADBEEF at 4 and a nonsense byte rate, block align 7 and 8 bits
+    recipe.rate = 11025;
+    recipe.codes = archive_builder::Bytes(41, 3);
+    recipe.trailing = 5;
+    recipe.formatLength = 16;
+    recipe.formatTag = 0x55;
+    recipe.extraLength = 3;
+    const std::vector<uint8_t> original = archive_builder::MakePwAudio(recipe);
+    const std::vector<uint8_t> trailing(original.end() - 5, original.end());
+
+    writer::PcmAudio same{1, 11025, {}, {}};
+    for (uint8_t code : recipe.codes) same.samples.push_back(ExpectedSample(code));
+    EXPECT_EQ(writer::EncodePwAudio(same, original.data(), trailing), original);
+
+    const writer::PcmAudio changed{2, 22050, std::vector<int16_t>(10, 0), {}};
+    for (bool lengthFollowsRule : {false, true}) {
+        std::vector<uint8_t> header(original.begin(), original.begin() + 46);
+        if (lengthFollowsRule) archive_builder::PutLe32(&header[4], 38 + 41 + 5);
+        const std::vector<uint8_t> entry = writer::EncodePwAudio(changed, header.data(), trailing);
+        ASSERT_EQ(entry.size(), 46u + 10 + 5);
+        EXPECT_EQ(Le32(&entry[4]), lengthFollowsRule ? 38u + 10 + 5 : 0xDEADBEEFu);
+        EXPECT_EQ(std::vector<uint8_t>(entry.begin() + 16, entry.begin() + 22),
+                  std::vector<uint8_t>(header.begin() + 16, header.begin() + 22));  // format length and tag
+        EXPECT_EQ(Le16(&entry[22]), 2);
+        EXPECT_EQ(Le32(&entry[24]), 22050u);
+        EXPECT_EQ(Le16(&entry[32]), 14);  // 7 bytes per channel, as the original had
+        EXPECT_EQ(Le32(&entry[28]), 22050u * 14);
+        EXPECT_EQ(Le16(&entry[34]), 8);
+        EXPECT_EQ(Le16(&entry[36]), 3);
+        EXPECT_EQ(Le32(&entry[42]), 10u);
+        EXPECT_EQ(std::vector<uint8_t>(entry.end() - 5, entry.end()), trailing);
+    }
+}
+
+TEST(EncodePwAudio, RefusesWhatNoEntryCanHold) {
+    const std::vector<uint8_t> notAHeader(46, 0);
+    EXPECT_THROW(writer::EncodePwAudio({0, 22050, {}, {}}), std::invalid_argument);
+    EXPECT_THROW(writer::EncodePwAudio({3, 22050, {1, 2, 3}, {}}), std::invalid_argument);
+    EXPECT_THROW(writer::EncodePwAudio({2, 22050, {1, 2, 3}, {}}), std::invalid_argument);
+    EXPECT_THROW(writer::EncodePwAudio({1, 22050, {1}, {}}, notAHeader.data()), std::invalid_argument);
+}
