@@ -45,6 +45,19 @@ TEST(PwCodes, EverySampleGetsTheNearestCode) {
         ASSERT_EQ(writer::NearestPwCode(samples[i]), expected) << "sample " << samples[i];
     }
     for (int code = 0; code < 256; ++code) EXPECT_EQ(writer::NearestPwCode(ExpectedSample(code)), code);
+
+    // Every alignment of the codes and every way a count splits into whole
+    // blocks and a rest, with guard bytes on both sides.
+    for (size_t offset = 1; offset < 70; offset += 3) {
+        for (size_t count : {0, 1, 63, 64, 65, 127, 200, 1000}) {
+            std::vector<uint8_t> out(offset + count + 1, 0xEE);
+            const int16_t* source = samples.data() + 30000 + offset * 9;
+            writer::EncodePwCodes(out.data() + offset, source, count);
+            EXPECT_EQ(out[offset - 1], 0xEE);
+            EXPECT_EQ(out.back(), 0xEE);
+            for (size_t i = 0; i < count; ++i) ASSERT_EQ(out[offset + i], writer::NearestPwCode(source[i])) << offset;
+        }
+    }
 }
 
 TEST(EncodePwAudio, FreshEntryByteForByte) {
