@@ -8,6 +8,7 @@
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
+#define ZORV_ENCODER_VECTOR 1
 #endif
 
 namespace writer {
@@ -42,10 +43,6 @@ constexpr NearestCodes MakeNearestCodes() {
 }
 
 alignas(64) constexpr NearestCodes kNearest = MakeNearestCodes();
-
-#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#define ZORV_ENCODER_VECTOR 1
-#endif
 
 #ifdef ZORV_ENCODER_VECTOR
 // One load per sample holds the scalar loop near one sample per cycle, a
