@@ -242,17 +242,17 @@ void EncodePwCodes(uint8_t* codes, const int16_t* samples, size_t count) {
 std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* originalHeader,
                                    const std::vector<uint8_t>& trailing) {
     if (audio.channels != 1 && audio.channels != 2)
-        throw std::invalid_argument("coded audio takes mono or stereo, not " + std::to_string(audio.channels) +
+        throw PwAudioError("coded audio takes mono or stereo, not " + std::to_string(audio.channels) +
                                     " channels");
     if (audio.samples.size() % audio.channels != 0)
-        throw std::invalid_argument("stereo audio with an odd number of samples");
+        throw PwAudioError("stereo audio with an odd number of samples");
     if (originalHeader && !IsPwHeader(originalHeader))
-        throw std::invalid_argument("the original header is not a coded-audio header");
+        throw PwAudioError("the original header is not a coded-audio header");
     // The archive plug-in converts an entry only while its WAVE, 46 + 2N
     // bytes, fits in 32 bits, and the entry itself must fit a 32-bit size.
     const size_t count = audio.samples.size();
     if (count > kMaxPwCodes || trailing.size() > 0xFFFFFFFFu - kPwHeaderBytes - count)
-        throw std::length_error("audio too long for a coded-audio entry: " + std::to_string(count) +
+        throw PwAudioError("audio too long for a coded-audio entry: " + std::to_string(count) +
                                 " samples, at most " + std::to_string(kMaxPwCodes));
 
     const AudioShape shape{audio.channels, audio.sampleRate, static_cast<uint32_t>(count),

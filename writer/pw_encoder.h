@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 #include "wave_file.h"
@@ -14,6 +15,12 @@ constexpr size_t kPwHeaderBytes = 46;
 // The most codes an entry may hold: the archive plug-in converts an entry
 // only while its WAVE image, 46 + 2N bytes, has a 32-bit length.
 constexpr size_t kMaxPwCodes = (0xFFFFFFFFu - kPwHeaderBytes) / 2;
+
+// Audio no coded-audio entry can hold, or an original header that is not
+// one; the message says which.
+struct PwAudioError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 // The code whose table value is nearest to `sample`; a sample that is a
 // table value gives its own code back. A sample exactly midway between two
@@ -43,10 +50,9 @@ void EncodePwCodes(uint8_t* codes, const int16_t* samples, size_t count);
 // sample) when the channels or the rate differ. Re-encoding the audio an
 // entry decodes to, with its header and trailing bytes, gives the entry back.
 //
-// Throws std::invalid_argument for channels other than 1 or 2, a sample
-// count that is not a whole number of frames, or an original header without
-// the coded-audio tags; std::length_error for more than kMaxPwCodes samples
-// or an entry beyond 4 GiB.
+// Throws PwAudioError for channels other than 1 or 2, a sample count that is
+// not a whole number of frames, an original header without the coded-audio
+// tags, more than kMaxPwCodes samples or an entry beyond 4 GiB.
 std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* originalHeader = nullptr,
                                    const std::vector<uint8_t>& trailing = {});
 

@@ -21,7 +21,7 @@ namespace {
 // GetFile of the archive module, loaded as a host loads it.
 class ArchiveModule {
 public:
-    ArchiveModule() : module_(dlopen(ZORVPACK_MODULE_FILE, RTLD_NOW | RTLD_LOCAL)) {
+    ArchiveModule() : module_(dlopen(ZORV_ARCHIVE_MODULE, RTLD_NOW | RTLD_LOCAL)) {
         if (module_) getFile_ = reinterpret_cast<GetFileFn>(dlsym(module_, "GetFile"));
     }
     ~ArchiveModule() {
