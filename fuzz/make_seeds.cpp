@@ -13,6 +13,7 @@
 #include "bitmap_builder.h"
 #include "lzss_encoder.h"
 #include "test_images.h"
+#include "wave_builder.h"
 
 namespace {
 
@@ -140,6 +141,30 @@ void ArchiveSeeds() {
     Write("fuzz_archive", "directory-first", archive_builder::BuildArchive(three));
 }
 
+// WAVE files of every accepted kind and layout, and the archive module's
+// images with a format length that disagrees with their layout.
+void WaveSeeds() {
+    using wave_builder::Chunk;
+    using wave_builder::FormatBody;
+    const std::vector<uint8_t> bytes = archive_builder::Bytes(96, 9);
+    Write("fuzz_wave", "pcm8-mono", wave_builder::MakeWave({{"fmt ", FormatBody(1, 1, 8000, 8)}, {"data", bytes}}));
+    Write("fuzz_wave", "pcm16-stereo-odd-chunks",
+          wave_builder::MakeWave({{"LIST", {1, 2, 3}}, {"fmt ", FormatBody(1, 2, 22050, 16, true)},
+                                  {"data", bytes}, {"id3 ", {4}}}));
+    Write("fuzz_wave", "pcm24-data-first",
+          wave_builder::MakeWave({{"data", bytes}, {"fmt ", FormatBody(1, 2, 44100, 24)}}));
+    Write("fuzz_wave", "pcm32-unpadded",
+          wave_builder::MakeWave({{"fmt ", FormatBody(1, 1, 48000, 32)}, {"data", bytes, false}}));
+    Write("fuzz_wave", "float-extensible",
+          wave_builder::MakeWave({{"fmt ", wave_builder::ExtensibleBody(3, 2, 48000, 32)}, {"data", bytes}}));
+    for (uint32_t formatLength : {16u, 20u}) {
+        archive_builder::PwRecipe recipe{2, 11025, archive_builder::Bytes(40, formatLength)};
+        recipe.formatLength = formatLength;
+        Write("fuzz_wave", "module-image-format-length-" + std::to_string(formatLength),
+              archive_builder::ExpectedWave(archive_builder::MakePwAudio(recipe)));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,5 +178,6 @@ int main(int argc, char** argv) {
     PictureSeeds();
     DibSeeds();
     ArchiveSeeds();
+    WaveSeeds();
     return 0;
 }

@@ -8,7 +8,7 @@ seconds=${1:-60}
 shift || true
 build=${FUZZ_BUILD:-build/asan}
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_lzss fuzz_picture fuzz_archive fuzz_pwaudio fuzz_dib fuzz_manifest fuzz_lzss_encoder)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_lzss fuzz_picture fuzz_archive fuzz_pwaudio fuzz_dib fuzz_manifest fuzz_lzss_encoder fuzz_wave)
 
 cmake --build "$build" -j"$(nproc)" --target make_fuzz_seeds "${targets[@]}"
 work="$build/fuzz-work"

@@ -24,11 +24,22 @@ struct WaveError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Walks the chunks (unknown ones skipped, pad bytes honoured) and takes
-// 16-bit PCM as it is; 8-, 24- and 32-bit PCM and 32-bit float are converted
-// to 16 bits (rounded, clipped), with a note. Also reads the WAVE images the
-// archive plug-in makes, whose format chunk length may disagree with their
-// fixed layout.
+// Walks the chunks (unknown ones skipped, pad bytes honoured, a missing
+// final pad tolerated) and reads "fmt " and "data". 16-bit PCM is taken as
+// it is, mono or stereo, any rate; 8-bit PCM (unsigned) becomes (v - 128) x
+// 256; 24- and 32-bit PCM and 32-bit float (1.0 = 32768) are rounded to the
+// nearest 16-bit value, halves away from zero, and clipped; each conversion
+// leaves a note. The extensible format is read by its PCM or float
+// sub-format. Also reads the WAVE images the archive plug-in makes, whose
+// format chunk length may disagree with their fixed layout.
+//
+// Refused with a WaveError: anything not RIFF/WAVE, compressed or unknown
+// formats, no channels or more than two, a block align that disagrees with
+// channels x bytes, chunks that run past the end of the file, and a data
+// chunk shorter than it declares (a truncated file: its audio would end
+// early without the user noticing). Bytes at the end of the data that make
+// no whole frame are dropped with a note. Nothing is read past `size`, and
+// the samples never take more than twice the bytes present.
 PcmAudio ReadWave(const uint8_t* data, size_t size);
 
 }  // namespace writer

@@ -1,0 +1,85 @@
+// The WAVE reader on arbitrary bytes: it refuses with a WaveError or returns
+// audio no larger than the bytes could hold; what it returns encodes to the
+// nearest codes, and the WAVE the archive module would make of that entry
+// (in either chunk layout it makes) reads back to the decoded samples and
+// encodes to the same codes again.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "pw_decode_table.h"
+#include "pw_encoder.h"
+#include "wave_file.h"
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+void Put16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
+
+// The archive module's image of a coded-audio entry, its format chunk
+// length copied from the entry's header.
+std::vector<uint8_t> ModuleImage(const std::vector<uint8_t>& entry, uint32_t formatLength) {
+    const uint32_t count = static_cast<uint32_t>(entry.size() - writer::kPwHeaderBytes);
+    std::vector<uint8_t> wave(46 + 2 * size_t{count});
+    std::memcpy(wave.data(), "RIFF", 4);
+    Put32(&wave[4], 38 + 2 * count);
+    std::memcpy(&wave[8], "WAVE", 4);
+    std::memcpy(&wave[12], &entry[12], 26);
+    Put32(&wave[16], formatLength);
+    const uint16_t blockAlign = static_cast<uint16_t>(2 * (entry[22] | (entry[23] << 8)));
+    Put32(&wave[28], (entry[24] | (entry[25] << 8) | (entry[26] << 16) | (uint32_t{entry[27]} << 24)) * blockAlign);
+    Put16(&wave[32], blockAlign);
+    Put16(&wave[34], 16);
+    std::memcpy(&wave[38], "data", 4);
+    Put32(&wave[42], 2 * count);
+    for (uint32_t k = 0; k < count; ++k) Put16(&wave[46 + 2 * k], static_cast<uint16_t>(PwDecodeTable[entry[46 + k]]));
+    return wave;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::vector<uint8_t> file(data, data + size);  // exactly sized, so any over-read is seen
+    writer::PcmAudio audio;
+    try {
+        audio = writer::ReadWave(file.data(), file.size());
+    } catch (const writer::WaveError&) {
+        return 0;
+    }
+    Check(audio.channels == 1 || audio.channels == 2);
+    Check(audio.samples.size() % audio.channels == 0 && audio.samples.size() <= size);
+
+    const std::vector<uint8_t> entry = writer::EncodePwAudio(audio);
+    Check(entry.size() == writer::kPwHeaderBytes + audio.samples.size());
+    std::vector<int16_t> decoded;
+    for (size_t k = 0; k < audio.samples.size(); ++k) {
+        const int sample = audio.samples[k], code = entry[46 + k];
+        Check(code == writer::NearestPwCode(audio.samples[k]));
+        const int distance = std::abs(PwDecodeTable[code] - sample);
+        Check((code == 0 || std::abs(PwDecodeTable[code - 1] - sample) >= distance) &&
+              (code == 255 || std::abs(PwDecodeTable[code + 1] - sample) >= distance));
+        decoded.push_back(PwDecodeTable[code]);
+    }
+
+    // The entry's own format length, 18, and the odd one our module's images
+    // may carry.
+    for (uint32_t formatLength : {18u, 16u}) {
+        const std::vector<uint8_t> wave = ModuleImage(entry, formatLength);
+        const writer::PcmAudio back = writer::ReadWave(wave.data(), wave.size());
+        Check(back.channels == audio.channels && back.sampleRate == audio.sampleRate && back.samples == decoded);
+        Check(back.notes.empty());
+        Check(writer::EncodePwAudio(back, entry.data()) == entry);
+    }
+    return 0;
+}
