@@ -46,6 +46,9 @@ zorv convert -v CG24.BMP SHORT24.BMP notes.txt -o t5
 zorv convert -v --format bmp CG24.BMP -o t5/cg.bmp
 zorv convert -v --format bmp CG24.BMP -o t5/cg.bmp
 zorv convert notes.txt
+zorv info 絵.BMP ゾルヴ.dat
+zorv extract -v -o 出力 ゾルヴ.dat *.TXT
+zorv convert -v 絵.BMP -o 出力/絵.png
 zorv
 zorv list --json --jsonl plain.dat
 zorv extract --raw --convert plain.dat
@@ -297,6 +300,9 @@ def main():
     failures = 0
     try:
         zorv.make_fixtures(work, "fixtures", ".")
+        # Paths beyond ASCII, which the plug-ins on Windows get in short form.
+        shutil.copy(os.path.join(work, "plain.dat"), os.path.join(work, "ゾルヴ.dat"))
+        shutil.copy(os.path.join(work, "CG24.BMP"), os.path.join(work, "絵.BMP"))
         checks = [lambda: check_transcript(zorv, work, options.update), lambda: check_files_and_json(zorv, work),
                   lambda: check_hostile(zorv, work), lambda: check_interrupted(zorv, work),
                   lambda: check_missing_plugins(zorv, work)]
