@@ -29,6 +29,7 @@ public:
     void Clear();
     // Erases the line for good.
     void Finish();
+    bool Enabled() const { return enabled_; }
 
 private:
     void Draw();

@@ -64,6 +64,8 @@ std::string ArchiveStem(const std::string& path) {
 
 class Extractor {
 public:
+    static constexpr uint32_t kAskFirstSize = 64 * 1024;
+
     Extractor(const ExtractOptions& options, Console& console, host::ArchivePlugin& archives,
               host::PicturePlugin& pictures, host::OutputFolder& folder, Tally& tally)
         : options_(options), console_(console), archives_(archives), pictures_(pictures), folder_(folder),
@@ -112,7 +114,11 @@ private:
                                       std::to_string(earlier->second));
             return false;
         }
-        if (options_.existing != ExistingPolicy::Overwrite && folder_.Exists(relative)) return Existing(job, entry, relative);
+        // The rename into place refuses an existing file anyway; asking first
+        // only saves the work of a large entry (when resuming, say).
+        if (options_.existing != ExistingPolicy::Overwrite && entry.deliveredSize >= kAskFirstSize &&
+            folder_.Exists(relative))
+            return Existing(job, entry, relative);
 
         std::vector<uint8_t> storedBytes;
         host::HostBlock block;
@@ -151,7 +157,7 @@ private:
             progress.Tick();
             return true;
         };
-        host::HostBlock block = archives_.GetFile(path, entry.position, &report);
+        host::HostBlock block = archives_.GetFile(path, entry.position, progress.Enabled() ? &report : nullptr);
         progress.SetLabel(entry.name);
         return block;
     }

@@ -70,7 +70,7 @@ private:
     std::map<std::string, std::shared_ptr<Folder>> folders_;
 };
 
-// Makes an interrupt (Ctrl+C, SIGINT, SIGTERM, SIGHUP) remove the pending
+// Makes an interrupt (Ctrl+C, SIGINT, SIGTERM, SIGHUP, a closed stdout) remove the pending
 // temporaries before the program ends as it otherwise would.
 void InstallInterruptCleanup();
 

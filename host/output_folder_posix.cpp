@@ -59,7 +59,7 @@ bool directWrites = false;
 }  // namespace
 
 void InstallInterruptCleanup() {
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction action = {};
         action.sa_handler = RemoveTemporariesAndDie;
         sigemptyset(&action.sa_mask);
@@ -189,8 +189,9 @@ PendingFile OutputFolder::Create(const std::string& relative) {
         return PendingFile(std::move(impl));
     }
     static unsigned serial = 0;
+    static const std::string prefix = ".zorv-" + std::to_string(getpid()) + "-";
     for (int attempt = 0; impl->fd < 0; ++attempt) {
-        impl->temporary = ".zorv-" + std::to_string(getpid()) + "-" + std::to_string(++serial) + ".tmp";
+        impl->temporary = prefix + std::to_string(++serial) + ".tmp";
         impl->fd = openat(impl->folder->fd, impl->temporary.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (impl->fd < 0 && (errno != EEXIST || attempt > 100))
