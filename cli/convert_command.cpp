@@ -86,7 +86,9 @@ int RunConvert(const ConvertOptions& options, Console& console) {
             std::string relative = destination.fileName.empty()
                                        ? planner.Assign(host::ReplaceExtension(BaseName(path), toPng ? ".png" : ".bmp"))
                                        : destination.fileName;
-            std::string shown = destination.fileName.empty() ? destination.folder + "/" + relative : options.output;
+            std::string shown = !destination.fileName.empty() ? options.output
+                                : options.output.empty()      ? relative
+                                                              : destination.folder + "/" + relative;
             if (!folder) folder = std::make_unique<host::OutputFolder>(destination.folder);
             bool exists = folder->Exists(relative);
             if (exists && options.existing == ExistingPolicy::Skip) continue;

@@ -79,12 +79,15 @@ public:
             const host::ArchiveEntry& entry = job.contents.entries[index];
             std::string relative = job.subfolder.empty() ? job.outputs[index] : job.subfolder + "/" + job.outputs[index];
             console_.Progress().SetLabel(entry.name);
+            entryBytes_ = options_.raw ? entry.storedSize : entry.deliveredSize;
+            bytesShown_ = 0;
             try {
                 if (ExtractEntry(job, entry, relative, stored.get())) written.emplace_back(index, relative);
             } catch (const std::exception& error) {
                 Fail(job.path, entry, error.what());
             }
-            console_.Progress().Advance(1, 0);
+            // Done with the entry, written or not: all of its bytes count.
+            console_.Progress().Advance(1, entryBytes_ - bytesShown_);
             console_.Progress().Tick();
         }
         // `written` is what a manifest of this extraction would record.
@@ -169,7 +172,10 @@ private:
         for (size_t done = 0; done < bytes.size; done += piece) {
             size_t size = std::min(piece, bytes.size - done);
             file.Write(bytes.data + done, size);
-            console_.Progress().Advance(0, size);
+            // A PNG is not as long as the entry it comes from.
+            uint64_t shown = std::min<uint64_t>(size, entryBytes_ - bytesShown_);
+            bytesShown_ += shown;
+            console_.Progress().Advance(0, shown);
             console_.Progress().Tick();
         }
         return file.Commit(options_.existing == ExistingPolicy::Overwrite);
@@ -201,6 +207,7 @@ private:
     host::OutputFolder& folder_;
     Tally& tally_;
     size_t written_ = 0, skipped_ = 0, failed_ = 0;
+    uint64_t entryBytes_ = 0, bytesShown_ = 0;  // of the entry at hand, for the progress line
     std::unordered_map<std::string, uint32_t> writtenPaths_;  // folded path -> entry
 };
 
