@@ -141,16 +141,23 @@ int main(int argc, char** argv) {
                          progress == "always"  ? cli::ProgressMode::Always
                          : progress == "never" ? cli::ProgressMode::Never
                                                : cli::ProgressMode::Auto);
+    int code;
     try {
-        if (infoCommand->parsed()) return cli::RunInfo(info, console);
-        if (listCommand->parsed()) return cli::RunList(list, console);
-        if (extractCommand->parsed()) return cli::RunExtract(extract, console);
-        return cli::RunConvert(convert, console);
+        code = infoCommand->parsed()      ? cli::RunInfo(info, console)
+               : listCommand->parsed()    ? cli::RunList(list, console)
+               : extractCommand->parsed() ? cli::RunExtract(extract, console)
+                                          : cli::RunConvert(convert, console);
     } catch (const std::exception& error) {
         // The commands handle each input's failures themselves; what comes
         // here stopped everything (a plug-in missing, memory exhausted).
         console.Progress().Finish();
         console.Error("", error.what());
-        return cli::kNothingDone;
+        code = cli::kNothingDone;
     }
+    // Data that never reached its file (a full disk) is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        console.Error("", "cannot write to stdout");
+        if (code == cli::kAllDone) code = cli::kSomeFailed;
+    }
+    return code;
 }
