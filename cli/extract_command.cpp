@@ -6,7 +6,6 @@
 
 #include "archive_contents.h"
 #include "commands.h"
-#include "dib_pixels.h"
 #include "input_file.h"
 #include "name_glob.h"
 #include "output_folder.h"
