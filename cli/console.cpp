@@ -1,6 +1,7 @@
 #include "console.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -211,7 +212,10 @@ std::vector<std::string> PrepareConsole(int argc, char** argv) {
     // Bytes out as they are: no CR before each LF, UTF-8 text on a console.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+    // The console keeps its code page after we end: give it back.
+    static const UINT originalCodePage = GetConsoleOutputCP();
     SetConsoleOutputCP(CP_UTF8);
+    std::atexit([] { SetConsoleOutputCP(originalCodePage); });
     (void)argc;
     (void)argv;
     int count = 0;
