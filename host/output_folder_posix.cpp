@@ -60,7 +60,10 @@ bool directWrites = false;
 
 void InstallInterruptCleanup() {
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        // A signal the caller had us ignore (nohup) stays ignored.
         struct sigaction action = {};
+        if (sigaction(s, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
+        action = {};
         action.sa_handler = RemoveTemporariesAndDie;
         sigemptyset(&action.sa_mask);
         sigaction(s, &action, nullptr);
