@@ -195,13 +195,20 @@ PendingFile OutputFolder::Create(const std::string& relative) {
     static const std::string prefix = ".zorv-" + std::to_string(getpid()) + "-";
     for (int attempt = 0; impl->fd < 0; ++attempt) {
         impl->temporary = prefix + std::to_string(++serial) + ".tmp";
+        // Known before it exists: a signal that arrives while the file is
+        // being created is handled as the call returns, before any code
+        // after it could run.
+        impl->slot = RegisterTemporary(impl->folder->fd, impl->temporary);
         impl->fd = openat(impl->folder->fd, impl->temporary.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (impl->fd < 0 && (errno != EEXIST || attempt > 100))
+        if (impl->fd >= 0) break;
+        int error = errno;
+        UnregisterTemporary(std::exchange(impl->slot, -1));
+        errno = error;
+        if (error != EEXIST || attempt > 100)
             throw HostError("cannot create a file in " + (folderPath.empty() ? path_ : folderPath) + ": " +
                             LastSystemError());
     }
-    impl->slot = RegisterTemporary(impl->folder->fd, impl->temporary);
     return PendingFile(std::move(impl));
 }
 

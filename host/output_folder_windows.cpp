@@ -173,15 +173,19 @@ PendingFile OutputFolder::Create(const std::string& relative) {
     for (int attempt = 0; impl->file == INVALID_HANDLE_VALUE; ++attempt) {
         impl->temporary = folder->path + L"\\.zorv-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                           std::to_wstring(++serial) + L".tmp";
-        // Shared deletion lets an interrupt remove it while it is open.
+        // Known before it exists, so an interrupt during the creation
+        // finds it; shared deletion lets the interrupt remove it while open.
+        impl->slot = RegisterTemporary(impl->temporary);
         impl->file = CreateFileW(impl->temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                  CREATE_NEW, flags, nullptr);
-        if (impl->file == INVALID_HANDLE_VALUE &&
-            ((GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) || attempt > 100))
+        if (impl->file != INVALID_HANDLE_VALUE) break;
+        DWORD error = GetLastError();
+        UnregisterTemporary(std::exchange(impl->slot, -1));
+        SetLastError(error);
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt > 100)
             throw HostError("cannot create a file in " + (folderPath.empty() ? path_ : folderPath) + ": " +
                             LastSystemError());
     }
-    impl->slot = RegisterTemporary(impl->temporary);
     return PendingFile(std::move(impl));
 }
 

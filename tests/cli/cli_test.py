@@ -239,7 +239,7 @@ def check_interrupted(zorv, work):
     os.makedirs(big)
     zorv.make_fixtures(work, "large", "big", "40", "4096")
     complete = {name: read(os.path.join(big, "large-files", name)) for name in os.listdir(os.path.join(big, "large-files"))}
-    signals = [signal.SIGKILL] * 3 if zorv.wine else [signal.SIGTERM, signal.SIGINT, signal.SIGKILL, signal.SIGTERM]
+    signals = [signal.SIGKILL] * 3 if zorv.wine else [signal.SIGTERM, signal.SIGINT, signal.SIGKILL] * 2
     interrupted = 0
     rng = random.Random(8)
     for attempt, sig in enumerate(signals):
@@ -260,7 +260,8 @@ def check_interrupted(zorv, work):
                 assert read(os.path.join(out, name)) == complete[name], "partial file " + name
             else:
                 assert name.startswith(".zorv-") and name.endswith(".tmp"), "stray file " + name
-                assert sig == signal.SIGKILL, "temporary left after %s: %s" % (sig.name, name)
+                assert sig == signal.SIGKILL, "temporary left after %s: %s (exit %s, %d files)" % (
+                    sig.name, name, process.returncode, len(names))
     assert interrupted > 0, "no run was interrupted mid-way"
 
 
