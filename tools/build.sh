@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the deliverables: dist/ZORVPICT.SPI and dist/ZORVPACK.SPI (32-bit
-# Windows) and the native Linux libraries in dist/native/.
+# Windows) with dist/zorv.exe beside them, and the native Linux libraries in
+# dist/native/ with dist/zorv, which finds them there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -15,4 +16,5 @@ mkdir -p dist/native
 cp build/mingw/picture/ZORVPICT.SPI build/mingw/archive/ZORVPACK.SPI dist/
 cp build/native/platform/libzorvplatform.so build/native/picture/libzorvpict.so \
    build/native/archive/libzorvpack.so dist/native/
+cp build/mingw/cli/zorv.exe build/native/cli/zorv dist/
 ls -l dist dist/native

@@ -1,0 +1,69 @@
+// The four commands. Each takes its parsed options and returns the exit
+// code; every failure is named on stderr by the time it returns.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "picture_output.h"
+
+namespace cli {
+
+enum class ExistingPolicy { Refuse, Overwrite, Skip };
+
+struct InfoOptions {
+    std::vector<std::string> files;
+    bool json = false;
+};
+
+struct ListOptions {
+    std::vector<std::string> archives;
+    bool json = false;
+    bool jsonLines = false;
+    bool nulSeparated = false;
+};
+
+struct ExtractOptions {
+    // Archives and patterns as given: the arguments the archive plug-in
+    // recognises are archives, the others patterns.
+    std::vector<std::string> arguments;
+    std::string outputFolder;
+    std::vector<std::string> kinds;  // "audio", "picture", "file"; empty: all
+    bool convert = false;
+    bool raw = false;
+    ExistingPolicy existing = ExistingPolicy::Refuse;
+    bool directWrites = false;  // benchmarks only
+};
+
+struct ConvertOptions {
+    std::vector<std::string> pictures;
+    std::string output;
+    std::string format = "png";
+    ExistingPolicy existing = ExistingPolicy::Refuse;
+};
+
+int RunInfo(const InfoOptions& options, Console& console);
+int RunList(const ListOptions& options, Console& console);
+int RunExtract(const ExtractOptions& options, Console& console);
+int RunConvert(const ConvertOptions& options, Console& console);
+
+// Counts inputs and failures into the exit code: 2 when no input could be
+// used at all, else 1 when anything failed or was skipped, else 0.
+class Tally {
+public:
+    void Usable() { ++usable_; }
+    void Failed() { ++failures_; }
+    bool AnyFailed() const { return failures_ > 0; }
+    int ExitCode() const { return usable_ == 0 ? kNothingDone : failures_ > 0 ? kSomeFailed : kAllDone; }
+
+private:
+    int usable_ = 0;
+    int failures_ = 0;
+};
+
+// Warnings of a picture drawn to PNG. One drawn only in part counts as a
+// failure, so its warnings are shown even with -q.
+void ReportDrawing(Console& console, Tally& tally, const std::string& subject, const host::PictureFile& png);
+
+}  // namespace cli

@@ -1,0 +1,232 @@
+#include "console.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#include <shellapi.h>
+
+#include "wide_text.h"
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace cli {
+namespace {
+
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+size_t TerminalWidth() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+#else
+    struct winsize size;
+    if (ioctl(fileno(stderr), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+    return 80;
+}
+
+std::string Bytes(uint64_t n) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(n);
+    int unit = 0;
+    while (value >= 1024 && unit < 4) value /= 1024, ++unit;
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+    return text;
+}
+
+std::string Duration(double seconds) {
+    long s = static_cast<long>(seconds + 0.5);
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+// Columns a UTF-8 text takes, counting every non-ASCII character as two
+// (most of what a code page 932 name holds is double width).
+size_t Columns(const std::string& text) {
+    size_t columns = 0;
+    for (unsigned char c : text)
+        if (c < 0x80) ++columns;
+        else if ((c & 0xC0) != 0x80) columns += 2;
+    return columns;
+}
+
+// The text cut to at most `columns`, never inside a character.
+std::string CutToColumns(const std::string& text, size_t columns) {
+    size_t used = 0, at = 0;
+    while (at < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[at]);
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
+        size_t width = c < 0x80 ? 1 : 2;
+        if (used + width > columns) break;
+        used += width;
+        at += length;
+    }
+    return text.substr(0, at);
+}
+
+}  // namespace
+
+std::string Printable(const std::string& utf8) {
+    std::string shown;
+    shown.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        bool c1 = c == 0xC2 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80;
+        if (c >= 0x20 && c != 0x7F && !c1) {
+            shown += static_cast<char>(c);
+            continue;
+        }
+        char escape[8];
+        if (c1)
+            std::snprintf(escape, sizeof escape, "%%C2%%%02X", static_cast<unsigned char>(utf8[++i]));
+        else
+            std::snprintf(escape, sizeof escape, "%%%02X", c);
+        shown += escape;
+    }
+    return shown;
+}
+
+// ---- progress line ------------------------------------------------------------------
+
+void ProgressLine::Start(uint64_t items, uint64_t bytes) {
+    totalItems_ = items;
+    totalBytes_ = bytes;
+    doneItems_ = doneBytes_ = 0;
+    active_ = enabled_;
+    started_ = std::chrono::steady_clock::now();
+    lastDrawn_ = started_;  // nothing flashes by for work that takes no time
+}
+
+void ProgressLine::Advance(uint64_t items, uint64_t bytes) {
+    doneItems_ += items;
+    doneBytes_ += bytes;
+}
+
+void ProgressLine::SetLabel(const std::string& label) { label_ = Printable(label); }
+
+void ProgressLine::Tick() {
+    if (!active_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (now - lastDrawn_ < std::chrono::milliseconds(100)) return;
+    lastDrawn_ = now;
+    Draw();
+}
+
+void ProgressLine::Draw() {
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    double rate = seconds > 0 ? static_cast<double>(doneBytes_) / seconds : 0;
+    std::string line = std::to_string(doneItems_) + "/" + std::to_string(totalItems_);
+    if (totalBytes_ > 0) line += ", " + Bytes(doneBytes_) + " of " + Bytes(totalBytes_);
+    if (totalBytes_ > 0 && seconds >= 0.5 && rate > 0) {
+        line += ", " + Bytes(static_cast<uint64_t>(rate)) + "/s";
+        if (totalBytes_ > doneBytes_)
+            line += ", " + Duration(static_cast<double>(totalBytes_ - doneBytes_) / rate) + " left";
+    }
+    if (!label_.empty()) line += "  " + label_;
+    // One column short of the width, so the line never wraps.
+    size_t width = TerminalWidth();
+    line = CutToColumns(line, width > 1 ? width - 1 : 1);
+    size_t columns = Columns(line);
+    std::string padding(drawnWidth_ > columns ? drawnWidth_ - columns : 0, ' ');
+    std::fprintf(out_, "\r%s%s\r%s", line.c_str(), padding.c_str(), line.c_str());
+    std::fflush(out_);
+    drawnWidth_ = columns;
+    shown_ = true;
+}
+
+void ProgressLine::Clear() {
+    if (!shown_) return;
+    std::fprintf(out_, "\r%s\r", std::string(drawnWidth_, ' ').c_str());
+    std::fflush(out_);
+    shown_ = false;
+    drawnWidth_ = 0;
+    // Drawn again at the next tick, whatever the time.
+    lastDrawn_ = std::chrono::steady_clock::time_point();
+}
+
+void ProgressLine::Finish() {
+    Clear();
+    active_ = false;
+    label_.clear();
+}
+
+// ---- messages ---------------------------------------------------------------------
+
+Console::Console(Verbosity verbosity, ProgressMode progress)
+    : verbosity_(verbosity),
+      progress_(progress == ProgressMode::Always ||
+                    (progress == ProgressMode::Auto && verbosity != Verbosity::Quiet && IsTerminal(stderr)),
+                stderr) {}
+
+void Console::DataLine(const std::string& line) { DataBytes(line + "\n"); }
+
+void Console::DataBytes(const std::string& bytes) {
+    progress_.Clear();
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void Console::Error(const std::string& subject, const std::string& message) {
+    progress_.Clear();
+    std::fflush(stdout);
+    std::fprintf(stderr, "zorv: %s%s%s\n", Printable(subject).c_str(), subject.empty() ? "" : ": ",
+                 Printable(message).c_str());
+}
+
+void Console::Warning(const std::string& subject, const std::string& message) {
+    if (verbosity_ != Verbosity::Quiet) Error(subject, "warning: " + message);
+}
+
+void Console::Note(const std::string& message) {
+    if (verbosity_ == Verbosity::Quiet) return;
+    progress_.Clear();
+    std::fflush(stdout);
+    std::fprintf(stderr, "zorv: %s\n", Printable(message).c_str());
+}
+
+void Console::Written(const std::string& path) {
+    if (verbosity_ == Verbosity::Verbose) DataLine(Printable(path));
+}
+
+// ---- start-up ---------------------------------------------------------------------
+
+std::vector<std::string> PrepareConsole(int argc, char** argv) {
+#ifdef _WIN32
+    // Bytes out as they are: no CR before each LF, UTF-8 text on a console.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    // The console keeps its code page after we end: give it back.
+    static const UINT originalCodePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+    std::atexit([] { SetConsoleOutputCP(originalCodePage); });
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) args.push_back(host::WideToUtf8(wide[i]));
+    LocalFree(wide);
+    return args;
+#else
+    return std::vector<std::string>(argv, argv + argc);
+#endif
+}
+
+}  // namespace cli

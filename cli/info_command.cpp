@@ -1,0 +1,128 @@
+// zorv info: what each file is.
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <optional>
+
+#include "archive_contents.h"
+#include "commands.h"
+#include "input_file.h"
+#include "json_output.h"
+#include "plugin_calls.h"
+#include "zorvan_headers.h"
+
+namespace cli {
+namespace {
+
+int32_t Le32(const uint8_t* p) {
+    return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+                                (uint32_t(p[3]) << 24));
+}
+
+const char* CompressionName(uint32_t compression) {
+    switch (compression) {
+        case 0: return "none";
+        case 1: return "rle8";
+        case 2: return "rle4";
+        case 3: return "bitfields";
+        default: return "other";
+    }
+}
+
+// A packed picture: the header read by the host, the rest from the info
+// header the plug-in delivers.
+nlohmann::json DescribePicture(host::PicturePlugin& pictures, const std::string& path,
+                               const host::PackedPictureHeader& header) {
+    host::PictureParts parts = pictures.GetPicture(path);
+    host::ByteSpan info = parts.info.Bytes();
+    if (info.size < 40) throw host::HostError("the plug-in delivered a short info header");
+    int32_t height = Le32(info.data + 8);
+    return {{"file", path},
+            {"type", "picture"},
+            {"signature", header.signature},
+            {"width", Le32(info.data + 4)},
+            {"height", height < 0 ? -static_cast<int64_t>(height) : height},
+            {"top_down", height < 0},
+            {"bit_count", info.data[14] | (info.data[15] << 8)},
+            {"compression", CompressionName(static_cast<uint32_t>(Le32(info.data + 16)))},
+            {"packed_size", header.packedLength},
+            {"unpacked_size", header.unpackedLength}};
+}
+
+nlohmann::json DescribeArchive(host::ArchivePlugin& archives, host::PicturePlugin& pictures,
+                               const std::string& path) {
+    host::ArchiveContents contents = host::ReadArchiveContents(archives, pictures, path);
+    return {{"file", path},
+            {"type", "archive"},
+            {"signature", contents.signature},
+            {"entries", contents.entries.size()},
+            {"audio_entries", contents.Count(host::EntryKind::Audio)},
+            {"picture_entries", contents.Count(host::EntryKind::Picture)},
+            {"stored_total", contents.StoredTotal()},
+            {"delivered_total", contents.DeliveredTotal()}};
+}
+
+std::string Plural(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string TextLine(const nlohmann::json& d) {
+    const std::string file = d["file"];
+    if (d["type"] == "picture") {
+        std::string compression = d["compression"];
+        return file + ": packed picture " + d["signature"].get<std::string>() + ", " +
+               std::to_string(d["width"].get<int64_t>()) + "x" + std::to_string(d["height"].get<int64_t>()) +
+               (d["top_down"].get<bool>() ? " top-down" : " bottom-up") + ", " +
+               std::to_string(d["bit_count"].get<int>()) + "-bit" +
+               (compression == "none" ? "" : " " + compression) + ", " +
+               Plural(d["packed_size"], "byte", "bytes") + " packed, " +
+               Plural(d["unpacked_size"], "byte", "bytes") + " unpacked";
+    }
+    return file + ": archive " + d["signature"].get<std::string>() + ", " +
+           Plural(d["entries"], "entry", "entries") + " (" + std::to_string(d["audio_entries"].get<uint64_t>()) +
+           " coded audio, " + Plural(d["picture_entries"], "packed picture", "packed pictures") + "), " +
+           Plural(d["stored_total"], "byte", "bytes") + " stored, " +
+           Plural(d["delivered_total"], "byte", "bytes") + " delivered";
+}
+
+}  // namespace
+
+int RunInfo(const InfoOptions& options, Console& console) {
+    host::PicturePlugin pictures;
+    host::ArchivePlugin archives;
+    Tally tally;
+    nlohmann::json documents = nlohmann::json::array();
+    for (const std::string& path : options.files) {
+        try {
+            // The viewer's way: the picture plug-in probes the file's first
+            // bytes in memory, the archive plug-in probes by path.
+            std::vector<uint8_t> head(host::PicturePlugin::kProbeBytes, 0);
+            {
+                host::InputFile file(path);
+                std::vector<uint8_t> bytes = file.ReadAt(0, head.size());
+                std::copy(bytes.begin(), bytes.end(), head.begin());
+            }
+            nlohmann::json description;
+            std::optional<host::PackedPictureHeader> packed =
+                host::ReadPackedPictureHeader(head.data(), head.size());
+            if (packed && pictures.IsSupported(path, head.data()))
+                description = DescribePicture(pictures, path, *packed);
+            else if (archives.IsSupported(path))
+                description = DescribeArchive(archives, pictures, path);
+            else
+                throw host::HostError("not a ZORVAN picture or archive");
+            tally.Usable();
+            if (options.json)
+                documents.push_back(description);
+            else
+                console.DataLine(Printable(TextLine(description)));
+        } catch (const std::exception& error) {
+            console.Error(path, error.what());
+            tally.Failed();
+        }
+    }
+    if (options.json) console.DataLine(DumpJson(documents, true));
+    return tally.ExitCode();
+}
+
+}  // namespace cli

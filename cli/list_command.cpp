@@ -1,0 +1,92 @@
+// zorv list: one line (or JSON object) per entry.
+#include <cstdio>
+
+#include "archive_contents.h"
+#include "commands.h"
+#include "json_output.h"
+
+namespace cli {
+namespace {
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}
+
+nlohmann::json EntryJson(const host::ArchiveEntry& entry, const std::string& output) {
+    nlohmann::json json = {{"index", entry.index},
+                           {"position", entry.position},
+                           {"stored_size", entry.storedSize},
+                           {"delivered_size", entry.deliveredSize},
+                           {"kind", host::KindName(entry.kind)},
+                           {"name", entry.name},
+                           {"name_hex", Hex(entry.rawName)},
+                           {"output", output}};
+    if (entry.sharesPositionWith) json["shares_position_with"] = *entry.sharesPositionWith;
+    return json;
+}
+
+std::string EntryLine(const host::ArchiveEntry& entry, const std::string& output) {
+    char columns[96];
+    std::snprintf(columns, sizeof columns, "%5u %10u %10u %10u  %-7s  ", entry.index, entry.position,
+                  entry.storedSize, entry.deliveredSize, host::KindName(entry.kind));
+    std::string line = columns + entry.name;
+    if (entry.sharesPositionWith)
+        line += "  (cannot be extracted: listed at the position of entry " +
+                std::to_string(*entry.sharesPositionWith) + ")";
+    else if (output != entry.name)
+        line += " -> " + output;
+    return line;
+}
+
+}  // namespace
+
+int RunList(const ListOptions& options, Console& console) {
+    host::PicturePlugin pictures;
+    host::ArchivePlugin archives;
+    Tally tally;
+    nlohmann::json document = nlohmann::json::array();
+    bool severalArchives = options.archives.size() > 1;
+    bool firstShown = true;
+    for (const std::string& path : options.archives) {
+        host::ArchiveContents contents;
+        try {
+            contents = host::ReadArchiveContents(archives, pictures, path);
+        } catch (const std::exception& error) {
+            console.Error(path, error.what());
+            tally.Failed();
+            continue;
+        }
+        tally.Usable();
+        std::vector<std::string> outputs = host::PlanOutputPaths(contents.entries, {});
+        if (options.json) {
+            nlohmann::json entries = nlohmann::json::array();
+            for (size_t i = 0; i < contents.entries.size(); ++i)
+                entries.push_back(EntryJson(contents.entries[i], outputs[i]));
+            document.push_back({{"archive", path}, {"signature", contents.signature}, {"entries", entries}});
+        } else if (options.jsonLines) {
+            for (size_t i = 0; i < contents.entries.size(); ++i) {
+                nlohmann::json line = {{"archive", path}};
+                line.update(EntryJson(contents.entries[i], outputs[i]));
+                console.DataLine(DumpJson(line, false));
+            }
+        } else if (options.nulSeparated) {
+            for (const host::ArchiveEntry& entry : contents.entries) console.DataBytes(entry.name + '\0');
+        } else {
+            if (severalArchives) console.DataLine((firstShown ? "" : "\n") + Printable(path) + ":");
+            firstShown = false;
+            console.DataLine("index   position     stored  delivered  kind     name");
+            for (size_t i = 0; i < contents.entries.size(); ++i)
+                console.DataLine(Printable(EntryLine(contents.entries[i], outputs[i])));
+        }
+    }
+    if (options.json) console.DataLine(DumpJson(document, true));
+    return tally.ExitCode();
+}
+
+}  // namespace cli

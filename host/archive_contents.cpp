@@ -1,0 +1,137 @@
+#include "archive_contents.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "input_file.h"
+#include "names.h"
+#include "safe_path.h"
+#include "zorvan_headers.h"
+
+namespace host {
+
+const char* KindName(EntryKind kind) {
+    switch (kind) {
+        case EntryKind::Audio: return "audio";
+        case EntryKind::Picture: return "picture";
+        default: return "file";
+    }
+}
+
+uint64_t ArchiveContents::StoredTotal() const {
+    uint64_t total = 0;
+    for (const ArchiveEntry& e : entries) total += e.storedSize;
+    return total;
+}
+
+uint64_t ArchiveContents::DeliveredTotal() const {
+    uint64_t total = 0;
+    for (const ArchiveEntry& e : entries) total += e.deliveredSize;
+    return total;
+}
+
+size_t ArchiveContents::Count(EntryKind kind) const {
+    return static_cast<size_t>(
+        std::count_if(entries.begin(), entries.end(), [&](const ArchiveEntry& e) { return e.kind == kind; }));
+}
+
+namespace {
+
+// Entries lie back to back, so their first bytes are read through one
+// window: an archive of many small entries costs a read per 64 KiB, not a
+// read per entry.
+class PeekReader {
+public:
+    explicit PeekReader(const InputFile& file) : file_(file) {}
+
+    // Up to `count` bytes at `offset` (fewer at the end of the file).
+    ByteSpan Peek(uint64_t offset, size_t count) {
+        if (offset < start_ || offset + count > start_ + window_.size()) {
+            start_ = offset;
+            window_ = file_.ReadAt(offset, std::max(count, kWindow));
+        }
+        size_t from = static_cast<size_t>(offset - start_);
+        size_t have = window_.size() > from ? window_.size() - from : 0;
+        return {window_.data() + from, std::min(count, have)};
+    }
+
+private:
+    static constexpr size_t kWindow = 64 * 1024;
+    const InputFile& file_;
+    uint64_t start_ = 0;
+    std::vector<uint8_t> window_;
+};
+
+EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head, PicturePlugin& pictures,
+                 const std::string& path, std::vector<uint8_t>& probe) {
+    // Audio only when the plug-in's listing agrees: it sized the entry as
+    // the WAVE image it delivers.
+    std::optional<uint32_t> waveSize = CodedAudioWaveSize(head.data, head.size, record.packedSize);
+    if (waveSize && *waveSize == record.outputSize) return EntryKind::Audio;
+    if (record.packedSize >= kPackedPictureHeaderSize && head.size >= kPackedPictureHeaderSize) {
+        std::memcpy(probe.data(), head.data, head.size);
+        std::fill(probe.begin() + static_cast<long>(head.size),
+                  probe.begin() + static_cast<long>(kCodedAudioHeaderSize), 0);
+        if (pictures.IsSupported(path, probe.data())) return EntryKind::Picture;
+    }
+    return EntryKind::File;
+}
+
+}  // namespace
+
+ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pictures,
+                                    const std::string& path) {
+    InputFile file(path);
+    if (!archives.IsSupported(path)) throw HostError("not a ZORVAN archive");
+    std::vector<ArchiveEntryRecord> records = archives.List(path);
+    ArchiveContents contents;
+    std::vector<uint8_t> header = file.ReadAt(0, kArchiveHeaderSize);
+    if (std::optional<ArchiveHeader> h = ReadArchiveHeader(header.data(), header.size()))
+        contents.signature = h->signature;
+
+    PeekReader peeks(file);
+    std::vector<uint8_t> probe(PicturePlugin::kProbeBytes, 0);
+    std::unordered_map<uint32_t, uint32_t> firstAtPosition;
+    contents.entries.reserve(records.size());
+    for (uint32_t i = 0; i < records.size(); ++i) {
+        const ArchiveEntryRecord& record = records[i];
+        ArchiveEntry entry;
+        entry.index = i;
+        entry.position = record.position;
+        entry.storedSize = record.packedSize;
+        entry.deliveredSize = record.outputSize;
+        entry.rawName = EntryNameBytes(record);
+        entry.name = NameToUtf8(entry.rawName);
+        ByteSpan head = peeks.Peek(record.position, std::min<uint32_t>(record.packedSize, kCodedAudioHeaderSize));
+        entry.kind = KindOf(record, head, pictures, path, probe);
+        auto [first, inserted] = firstAtPosition.emplace(record.position, i);
+        if (!inserted && (contents.entries[first->second].storedSize != 0 || entry.storedSize != 0))
+            entry.sharesPositionWith = first->second;
+        contents.entries.push_back(std::move(entry));
+    }
+    return contents;
+}
+
+std::string ReplaceExtension(const std::string& utf8Name, const std::string& extension) {
+    size_t partStart = utf8Name.find_last_of("\\/");
+    partStart = partStart == std::string::npos ? 0 : partStart + 1;
+    size_t dot = utf8Name.rfind('.');
+    bool hasExtension = dot != std::string::npos && dot > partStart;
+    return (hasExtension ? utf8Name.substr(0, dot) : utf8Name) + extension;
+}
+
+std::vector<std::string> PlanOutputPaths(const std::vector<ArchiveEntry>& entries, OutputNaming naming) {
+    OutputPlanner planner;
+    std::vector<std::string> paths;
+    paths.reserve(entries.size());
+    for (const ArchiveEntry& entry : entries) {
+        std::string name = entry.name;
+        if (entry.kind == EntryKind::Audio && naming.audioAsWave) name = ReplaceExtension(name, ".wav");
+        if (entry.kind == EntryKind::Picture && naming.picturesAsPng) name = ReplaceExtension(name, ".png");
+        paths.push_back(planner.Assign(name));
+    }
+    return paths;
+}
+
+}  // namespace host

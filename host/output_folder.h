@@ -1,0 +1,81 @@
+// Where the tools write their files. Whatever names arrive, nothing is
+// written outside the output folder, no symbolic link (on Windows: no
+// reparse point) that stands inside it is followed or replaced, and a file
+// appears under its name only when it is complete: it is written under a
+// temporary name in its own folder and renamed into place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace host {
+
+class OutputFolder;
+
+// A file being written under a temporary name. Removed unless committed,
+// also when the program is interrupted (see InstallInterruptCleanup).
+class PendingFile {
+public:
+    ~PendingFile();
+    PendingFile(PendingFile&& other) noexcept;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    PendingFile& operator=(PendingFile&&) = delete;
+
+    // HostError when the bytes cannot be written (a full disk).
+    void Write(const uint8_t* data, size_t size);
+
+    // Renames the file into place. With `replace`, whatever file stands at
+    // its name is replaced (never a link or a folder: HostError); without,
+    // false when anything stands there, and the temporary is removed.
+    bool Commit(bool replace);
+
+private:
+    friend class OutputFolder;
+    struct Impl;
+    explicit PendingFile(std::unique_ptr<Impl> impl);
+    void Discard();
+    std::unique_ptr<Impl> impl_;
+};
+
+class OutputFolder {
+public:
+    // Creates the folder, and the folders above it, when missing. The path
+    // itself is taken as the user gave it. HostError when it cannot be made.
+    explicit OutputFolder(const std::string& path);
+    ~OutputFolder();
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+
+    // `relative` is a path from SafeRelativePath: parts joined by '/', none
+    // of them empty, "." or ".." (HostError otherwise).
+
+    // Whether anything (a file, folder or link) stands at the path.
+    bool Exists(const std::string& relative);
+    // Creates the folders on the way (refusing links among them) and a
+    // temporary file in the last one.
+    PendingFile Create(const std::string& relative);
+
+    const std::string& Path() const { return path_; }
+
+    struct Folder;
+
+private:
+    std::shared_ptr<Folder> OpenFolder(const std::string& relativeFolder, bool create);
+
+    std::string path_;
+    std::map<std::string, std::shared_ptr<Folder>> folders_;
+};
+
+// Makes an interrupt (Ctrl+C, SIGINT, SIGTERM, SIGHUP, a closed stdout) remove the pending
+// temporaries before the program ends as it otherwise would.
+void InstallInterruptCleanup();
+
+// Benchmarks only: write each file straight under its name, without the
+// temporary and the rename, to measure what they cost.
+void SetDirectWritesForBenchmark(bool direct);
+
+}  // namespace host

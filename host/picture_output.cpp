@@ -1,0 +1,45 @@
+#include "picture_output.h"
+
+#include <cstring>
+
+#include "dib_pixels.h"
+#include "png_file.h"
+
+namespace host {
+
+PictureFile PictureToPng(PictureParts& parts) {
+    ByteSpan info = parts.info.Bytes();
+    ByteSpan bits = parts.bits.Bytes();
+    Rendering rendering = RenderDib(info.data, info.size, bits.data, bits.size);
+    PictureFile file;
+    file.bytes = EncodePng(rendering.pixels);
+    file.warnings = rendering.warnings;
+    file.complete = rendering.complete;
+    if (!rendering.complete && file.warnings.empty())
+        file.warnings.push_back("the pixel data ends early; the rest is drawn black");
+    return file;
+}
+
+PictureFile PictureToBitmapFile(PictureParts& parts) {
+    ByteSpan info = parts.info.Bytes();
+    ByteSpan bits = parts.bits.Bytes();
+    const uint64_t total = 14 + uint64_t{info.size} + bits.size;
+    if (total > 0xFFFFFFFFu) throw HostError("the picture is too large for a bitmap file");
+    PictureFile file;
+    file.bytes.resize(static_cast<size_t>(total));
+    uint8_t* out = file.bytes.data();
+    auto put32 = [](uint8_t* p, uint32_t v) {
+        for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    out[0] = 'B';
+    out[1] = 'M';
+    put32(out + 2, static_cast<uint32_t>(total));
+    put32(out + 6, 0);
+    // The bits start right behind the info part, as the viewer takes them.
+    put32(out + 10, static_cast<uint32_t>(14 + info.size));
+    if (info.size) std::memcpy(out + 14, info.data, info.size);
+    if (bits.size) std::memcpy(out + 14 + info.size, bits.data, bits.size);
+    return file;
+}
+
+}  // namespace host

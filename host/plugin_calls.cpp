@@ -1,0 +1,172 @@
+#include "plugin_calls.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "plugin_path.h"
+
+namespace host {
+
+std::string ResultText(int32_t result) {
+    switch (result) {
+        case Ok: return "done";
+        case Aborted: return "stopped";
+        case UnsupportedFormat: return "not in the plug-in's format";
+        case NoMemory: return "out of memory";
+        case ReadError: return "read error";
+        case NotImplemented: return "not supported by the plug-in";
+        default: return "unexpected result " + std::to_string(result);
+    }
+}
+
+namespace {
+
+void Check(int32_t result, const char* call) {
+    if (result != Ok) throw PluginFailure(std::string(call) + " failed: " + ResultText(result), result);
+}
+
+template <class Fn>
+Fn ExportOf(const PluginModule& module, const char* name) {
+    return reinterpret_cast<Fn>(module.Export(name));
+}
+
+}  // namespace
+
+// ---- handed-over blocks -------------------------------------------------------
+
+HostBlock::HostBlock(HGLOBAL handle) : handle_(handle) {}
+
+HostBlock::~HostBlock() { Release(); }
+
+HostBlock::HostBlock(HostBlock&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), locked_(std::exchange(other.locked_, nullptr)) {}
+
+HostBlock& HostBlock::operator=(HostBlock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        handle_ = std::exchange(other.handle_, nullptr);
+        locked_ = std::exchange(other.locked_, nullptr);
+    }
+    return *this;
+}
+
+void HostBlock::Release() {
+    if (handle_ == nullptr) return;
+    if (locked_ != nullptr) GlobalUnlock(handle_);
+    GlobalFree(handle_);
+    handle_ = nullptr;
+    locked_ = nullptr;
+}
+
+ByteSpan HostBlock::Bytes() {
+    if (handle_ == nullptr) return {};
+    size_t size = GlobalSize(handle_);
+    if (size == 0) return {};  // an empty movable block cannot be locked
+    if (locked_ == nullptr) {
+        locked_ = static_cast<const uint8_t*>(GlobalLock(handle_));
+        if (locked_ == nullptr) throw HostError("a block handed over by the plug-in cannot be locked");
+    }
+    return {locked_, size};
+}
+
+// ---- pictures -----------------------------------------------------------------
+
+PicturePlugin::PicturePlugin() : module_(PluginKind::Picture) {
+    isSupported_ = ExportOf<decltype(isSupported_)>(module_, "IsSupported");
+    getPicture_ = ExportOf<decltype(getPicture_)>(module_, "GetPicture");
+}
+
+bool PicturePlugin::IsSupported(const std::string& path, const uint8_t* head) {
+    // The probe reads the file by name only for addresses below 0x10000,
+    // which no real buffer has.
+    std::string pluginPath = PathForPlugin(path);
+    return isSupported_(pluginPath.c_str(), reinterpret_cast<uintptr_t>(head)) == 1;
+}
+
+PictureParts PicturePlugin::Call(const char* source, int32_t length, uint32_t flags) {
+    HGLOBAL info = nullptr, bits = nullptr;
+    int32_t result = getPicture_(source, length, flags, &info, &bits, nullptr, 0);
+    // Whatever arrived belongs to the host now, also on failure.
+    PictureParts parts{HostBlock(result == Ok ? info : nullptr), HostBlock(result == Ok ? bits : nullptr)};
+    Check(result, "GetPicture");
+    return parts;
+}
+
+PictureParts PicturePlugin::GetPicture(const std::string& path) {
+    return Call(PathForPlugin(path).c_str(), 0, 0);
+}
+
+PictureParts PicturePlugin::GetPicture(const uint8_t* image, size_t size) {
+    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw HostError("picture too large for the plug-in");
+    return Call(reinterpret_cast<const char*>(image), static_cast<int32_t>(size), SourceInMemory);
+}
+
+// ---- archives -----------------------------------------------------------------
+
+ArchivePlugin::ArchivePlugin() : module_(PluginKind::Archive) {
+    isSupported_ = ExportOf<decltype(isSupported_)>(module_, "IsSupported");
+    getArchiveInfo_ = ExportOf<decltype(getArchiveInfo_)>(module_, "GetArchiveInfo");
+    getFile_ = ExportOf<decltype(getFile_)>(module_, "GetFile");
+}
+
+bool ArchivePlugin::IsSupported(const std::string& path) {
+    std::string pluginPath = PathForPlugin(path);
+    return isSupported_(pluginPath.c_str(), 0) == 1;
+}
+
+std::vector<ArchiveEntryRecord> ArchivePlugin::List(const std::string& path) {
+    std::string pluginPath = PathForPlugin(path);
+    HGLOBAL handle = nullptr;
+    int32_t result = getArchiveInfo_(pluginPath.c_str(), 0, 0, &handle);
+    HostBlock block(result == Ok ? handle : nullptr);
+    Check(result, "GetArchiveInfo");
+    // Records up to the one whose first byte is 0, and never past the block.
+    ByteSpan bytes = block.Bytes();
+    std::vector<ArchiveEntryRecord> records;
+    for (size_t at = 0; at + sizeof(ArchiveEntryRecord) <= bytes.size && bytes.data[at] != 0;
+         at += sizeof(ArchiveEntryRecord)) {
+        records.emplace_back();
+        std::memcpy(&records.back(), bytes.data + at, sizeof(ArchiveEntryRecord));
+    }
+    return records;
+}
+
+namespace {
+
+int32_t WINAPI ReportProgress(int32_t step, int32_t total, intptr_t userData) {
+    // Nothing may unwind into the plug-in.
+    try {
+        const auto& progress = *reinterpret_cast<const ArchivePlugin::Progress*>(userData);
+        return progress(step, total) ? 0 : 1;
+    } catch (...) {
+        return 1;
+    }
+}
+
+}  // namespace
+
+HostBlock ArchivePlugin::GetFile(const std::string& path, uint32_t position, const Progress* progress) {
+    std::string pluginPath = PathForPlugin(path);
+    HGLOBAL handle = nullptr;
+    int32_t result = getFile_(pluginPath.c_str(), position, &handle, DestInMemory,
+                              progress != nullptr ? ReportProgress : nullptr,
+                              reinterpret_cast<intptr_t>(progress));
+    HostBlock block(result == Ok ? handle : nullptr);
+    Check(result, "GetFile");
+    return block;
+}
+
+std::string EntryNameBytes(const ArchiveEntryRecord& record) {
+    auto field = [](const char* text, size_t size) {
+        return std::string(text, std::find(text, text + size, '\0'));
+    };
+    std::string folder = field(record.path, sizeof record.path);
+    std::string name = field(record.fileName, sizeof record.fileName);
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    return folder + name;
+}
+
+}  // namespace host
