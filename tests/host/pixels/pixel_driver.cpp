@@ -6,7 +6,7 @@
 //                               GetPicture; a plain one split the way GetPicture
 //                               splits it; then RenderDib and EncodePng
 // check_pixels.py compares the PNGs with an independent reader. `convert`
-// answers like `zorv convert`: 0 done, 1 drawn with warnings, 2 refused.
+// answers like `zorv convert`: 0 done, 1 drawn with warnings or refused.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -218,7 +218,7 @@ int Convert(const std::string& in, const std::string& out) {
         return r.complete ? 0 : 1;
     } catch (const std::exception& e) {
         std::cerr << in << ": " << e.what() << "\n";
-        return 2;
+        return 1;
     }
 }
 
