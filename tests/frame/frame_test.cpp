@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "invariants.h"
 #include "platform_testing.h"
 #include "plugin_frame.h"
 
@@ -268,5 +269,12 @@ TEST(ReadAheadBuffer, ServesExactPiecesThroughFaults) {
     EXPECT_EQ(before, platform_testing::Live());
 }
 
+
+#ifdef ZORV_CHECK_INVARIANTS
+TEST(Invariants, ABrokenOneStopsTheProgramNamingItself) {
+    int two = 2;
+    EXPECT_DEATH(ZORV_INVARIANT(two + 2 == 5), "invariant broken: two \\+ 2 == 5");
+}
+#endif
 
 }  // namespace
