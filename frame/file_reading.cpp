@@ -1,12 +1,7 @@
+// Sequential reading, which both modules use; seeks and the read-ahead
+// buffer are in read_ahead.cpp, so that a module that never seeks does not
+// import the seek service.
 #include "file_reading.h"
-
-#include "plugin_frame.h"
-
-namespace {
-
-constexpr uint64_t kPositionUnknown = ~uint64_t{0};
-
-}  // namespace
 
 HANDLE OpenForReading(const char* path) {
     return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -17,14 +12,6 @@ bool ReadExactly(HANDLE file, void* target, uint32_t count) {
     DWORD countRead = 0;
     ReadFile(file, target, count, &countRead, nullptr);
     return countRead == count;
-}
-
-bool SeekTo(HANDLE file, uint32_t offset) {
-    // A zero high part makes the offset unsigned, so entries between 2 and
-    // 4 GiB stay reachable; without it Windows takes it as negative.
-    LONG high = 0;
-    DWORD landed = SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN);
-    return landed == offset && high == 0;
 }
 
 void CloseIfOpen(HANDLE& file) {
@@ -38,45 +25,4 @@ bool QueryFileSize(HANDLE file, uint64_t* size) {
     if (low == INVALID_FILE_SIZE && high == 0) return false;
     *size = (static_cast<uint64_t>(high) << 32) | low;
     return true;
-}
-
-bool StartReadAhead(ReadAheadBuffer* reader, HANDLE file, uint64_t fileSize, uint32_t capacity) {
-    *reader = ReadAheadBuffer{file, fileSize, nullptr, capacity, 0, 0, kPositionUnknown};
-    reader->bytes = static_cast<uint8_t*>(AllocScratch(capacity));
-    return reader->bytes != nullptr;
-}
-
-void EndReadAhead(ReadAheadBuffer* reader) {
-    FreeScratch(reader->bytes);
-    reader->bytes = nullptr;
-    reader->held = 0;
-}
-
-bool ReadAheadHolds(const ReadAheadBuffer& reader, uint32_t offset, uint32_t count) {
-    return offset >= reader.start &&
-           uint64_t{offset} + count <= uint64_t{reader.start} + reader.held;
-}
-
-const uint8_t* ReadExactlyAt(ReadAheadBuffer* reader, uint32_t offset, uint32_t count,
-                             uint32_t fillLength) {
-    if (count == 0) return reader->bytes;
-    if (ReadAheadHolds(*reader, offset, count)) return reader->bytes + (offset - reader->start);
-    uint64_t fileLeft = offset < reader->fileSize ? reader->fileSize - offset : 0;
-    if (count > reader->capacity || count > fileLeft) return nullptr;  // would come up short
-    uint32_t want = fillLength < reader->capacity ? fillLength : reader->capacity;
-    if (want > fileLeft) want = static_cast<uint32_t>(fileLeft);
-    if (want < count) want = count;
-
-    // Nothing is held while the buffer is being overwritten.
-    reader->held = 0;
-    if (reader->filePosition != offset && !SeekTo(reader->file, offset)) {
-        reader->filePosition = kPositionUnknown;
-        return nullptr;
-    }
-    reader->filePosition = kPositionUnknown;  // until the read succeeds
-    if (!ReadExactly(reader->file, reader->bytes, want)) return nullptr;
-    reader->filePosition = uint64_t{offset} + want;
-    reader->start = offset;
-    reader->held = want;
-    return reader->bytes;
 }
