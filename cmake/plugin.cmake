@@ -4,7 +4,7 @@
 # in unstripped/, and the stripped copy that ships beside it, named by the
 # target's ZORV_SHIPPED_FILE property. Elsewhere: an object library
 # <target>_objects for the tests and a shared library <target> with the same
-# exports.
+# exports, on the stand-in kernel services.
 
 # What every module is compiled with. Nothing throws or catches, asks for a
 # type at run time or shares a function-local static between threads, so
@@ -65,7 +65,9 @@ function(zorv_plugin target)
     set_target_properties(${target}_objects PROPERTIES
       POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
     target_include_directories(${target}_objects PUBLIC ${FRAME_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${target}_objects PUBLIC zorvplatform)
+    # The objects serve tests, benchmarks and fuzzing, which count and fail
+    # the stand-in's services; the shared library links the stand-in alone.
+    target_link_libraries(${target}_objects PUBLIC zorvplatform_testing)
     add_library(${target} SHARED $<TARGET_OBJECTS:${target}_objects>)
     target_link_libraries(${target} PRIVATE zorvplatform)
     # In dist/native the stand-in library lies beside the module.
