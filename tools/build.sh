@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the deliverables: dist/ZORVPICT.SPI and dist/ZORVPACK.SPI (32-bit
-# Windows) and the native Linux libraries in dist/native/.
+# Windows, stripped; the copies with debug information stay in
+# build/mingw/{picture,archive}/unstripped/) and the native Linux libraries
+# in dist/native/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
