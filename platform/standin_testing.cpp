@@ -63,7 +63,7 @@ const Services& Real() {
 __attribute__((constructor)) void FindServices() { Real(); }
 
 // Handles issued and not yet freed, to count live blocks and their locks and
-// to tell uses of handles that were never issued.
+// to tell frees of handles that were never issued or are freed already.
 struct LiveBlocks {
     std::mutex mutex;
     std::unordered_set<HGLOBAL> handles;
@@ -90,13 +90,11 @@ bool Misbehaves(Call kind, FaultMode* mode = nullptr) {
     return true;
 }
 
-// A use of a handle that was never issued, or already freed, counts as misuse.
-bool Issued(HGLOBAL handle) {
-    LiveBlocks& b = Blocks();
-    std::lock_guard<std::mutex> guard(b.mutex);
-    bool issued = b.handles.count(handle) != 0;
-    if (!issued) ++misuse;
-    return issued;
+// Any other use of a handle the stand-in does not know counts as misuse.
+// Asked only when the call failed, so that watching costs the calls that
+// succeed nothing.
+void CountIfUnknown(HGLOBAL handle) {
+    if (Real().globalFlags(handle) == GMEM_INVALID_HANDLE) ++misuse;
 }
 
 }  // namespace
@@ -190,14 +188,28 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T size) {
 
 LPVOID GlobalLock(HGLOBAL handle) {
     if (Misbehaves(Call::Lock)) return nullptr;
-    return Issued(handle) ? Real().globalLock(handle) : nullptr;
+    LPVOID data = Real().globalLock(handle);
+    if (data == nullptr) CountIfUnknown(handle);
+    return data;
 }
 
-BOOL GlobalUnlock(HGLOBAL handle) { return Issued(handle) ? Real().globalUnlock(handle) : FALSE; }
+BOOL GlobalUnlock(HGLOBAL handle) {
+    BOOL stillLocked = Real().globalUnlock(handle);
+    if (!stillLocked) CountIfUnknown(handle);
+    return stillLocked;
+}
 
-UINT GlobalFlags(HGLOBAL handle) { return Issued(handle) ? Real().globalFlags(handle) : GMEM_INVALID_HANDLE; }
+UINT GlobalFlags(HGLOBAL handle) {
+    UINT flags = Real().globalFlags(handle);
+    if (flags == GMEM_INVALID_HANDLE) ++misuse;
+    return flags;
+}
 
-SIZE_T GlobalSize(HGLOBAL handle) { return Issued(handle) ? Real().globalSize(handle) : 0; }
+SIZE_T GlobalSize(HGLOBAL handle) {
+    SIZE_T size = Real().globalSize(handle);
+    if (size == 0) CountIfUnknown(handle);
+    return size;
+}
 
 HGLOBAL GlobalFree(HGLOBAL handle) {
     {
