@@ -129,6 +129,9 @@ bool AllocateLoad(const char* path, DirectoryLoad* load) {
     return load->pathCopy != nullptr;
 }
 
+// Read directly, as it may exceed the read-ahead buffer; that buffer takes
+// the file's position as unknown until its own first read, so the seek here
+// cannot mislead it.
 bool ReadStoredDirectory(DirectoryLoad* load) {
     const uint32_t count = load->layout.entryCount;
     return count == 0 || (SeekTo(load->file, load->layout.directoryOffset) &&

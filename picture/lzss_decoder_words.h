@@ -35,6 +35,10 @@
 #endif
 
 namespace lzss_words {
+// Internal linkage, as in a source file of its own: the compiler then inlines
+// the decoding loops into their one caller, which the fast path's register
+// use depends on.
+namespace {
 
 constexpr uint32_t kWindowMask = 4095;
 constexpr uint32_t kWindowSize = 4096;
@@ -112,7 +116,7 @@ struct MatchTables {
 };
 
 template <typename Word>
-inline constexpr MatchTables<Word> kTables{};
+constexpr MatchTables<Word> kTables{};
 
 // A period d with (kBack - 1) * kBytes < d <= kBack * kBytes: each output
 // word is the word kBack words earlier shifted along by kBack * kBytes - d
@@ -226,7 +230,7 @@ struct DecodeState {
 // Token-by-token decoding with every bound checked. Decodes whole groups
 // while fewer than `until` bytes are out (a group may run past `until`).
 // Returns false when the packed bytes ran out before the output was full.
-inline bool DecodeGroupsCarefully(DecodeState& s, uint32_t until) {
+bool DecodeGroupsCarefully(DecodeState& s, uint32_t until) {
   uint8_t* const out = s.out;
   const uint32_t length = s.length;
   uint32_t o = s.o;
@@ -347,4 +351,5 @@ uint32_t Decode(uint8_t* output, uint32_t unpackedLength, const uint8_t* packed,
 using NativeWord = std::conditional_t<(sizeof(void*) >= 8), uint64_t, uint32_t>;
 using OtherWord = std::conditional_t<(sizeof(void*) >= 8), uint32_t, uint64_t>;
 
+}  // namespace
 }  // namespace lzss_words
