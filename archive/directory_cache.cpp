@@ -46,13 +46,19 @@ constexpr uint32_t kReadAheadSize = 64 * 1024;
 // cost less to read than another seek and read would.
 constexpr uint32_t kLargestGap = 4096;
 
+// The directory as stored, and the cache's two arrays being made from it.
+struct EntryArrays {
+    uint8_t* directory;  // the stored 16-byte entries
+    CachedEntry* entries;
+    PositionIndexEntry* index;
+    uint32_t count;
+};
+
 // Everything one directory load holds until it is installed or released.
 struct DirectoryLoad {
     HANDLE file;
     ArchiveLayout layout;
-    uint8_t* directory;  // the stored 16-byte entries
-    CachedEntry* entries;
-    PositionIndexEntry* index;
+    EntryArrays arrays;
     char* pathCopy;
     ReadAheadBuffer peeks;
 };
@@ -72,12 +78,11 @@ void* AllocAtLeastOne(uint32_t size) { return AllocScratch(size ? size : 1); }
 // How far a refill for the peek of entry i at `position` should reach: over
 // the peeks that follow as far as they lie ahead, close together, within the
 // buffer and inside the file.
-uint32_t PeekRunLength(const DirectoryLoad& load, uint32_t i, uint32_t position) {
-    const uint64_t fileSize = load.layout.fileSize;
-    uint64_t end = uint64_t{position} + PeekLength(EntrySize(load.directory, i));
-    uint32_t next = position + EntrySize(load.directory, i);
-    for (uint32_t j = i + 1; j < load.layout.entryCount && next >= position; ++j) {
-        uint32_t size = EntrySize(load.directory, j);
+uint32_t PeekRunLength(const EntryArrays& arrays, uint64_t fileSize, uint32_t i, uint32_t position) {
+    uint64_t end = uint64_t{position} + PeekLength(EntrySize(arrays.directory, i));
+    uint32_t next = position + EntrySize(arrays.directory, i);
+    for (uint32_t j = i + 1; j < arrays.count && next >= position; ++j) {
+        uint32_t size = EntrySize(arrays.directory, j);
         uint64_t nextEnd = uint64_t{next} + PeekLength(size);
         if (nextEnd - position > kReadAheadSize || next > end + kLargestGap || nextEnd > fileSize)
             break;
@@ -85,13 +90,6 @@ uint32_t PeekRunLength(const DirectoryLoad& load, uint32_t i, uint32_t position)
         next += size;
     }
     return static_cast<uint32_t>(end - position);
-}
-
-// The first bytes of entry i, stored at `position`; null when they cannot be read.
-const uint8_t* PeekEntry(DirectoryLoad& load, uint32_t i, uint32_t position) {
-    uint32_t peek = PeekLength(EntrySize(load.directory, i));
-    uint32_t fill = ReadAheadHolds(load.peeks, position, peek) ? peek : PeekRunLength(load, i, position);
-    return ReadExactlyAt(&load.peeks, position, peek, fill);
 }
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -112,18 +110,20 @@ bool NamesEqual(const char (&stored)[kEntryNameLength], const char* wanted, bool
 PluginResult OpenArchive(const char* path, DirectoryLoad* load) {
     load->file = OpenForReading(path);
     if (load->file == INVALID_HANDLE_VALUE) return ReadError;
-    return CheckArchiveHeader(load->file, &load->layout);
+    PluginResult result = CheckArchiveHeader(load->file, &load->layout);
+    load->arrays.count = load->layout.entryCount;
+    return result;
 }
 
 // Stops at the first block that cannot be had; the clean-up frees the rest.
 bool AllocateLoad(const char* path, DirectoryLoad* load) {
-    const uint32_t count = load->layout.entryCount;
-    load->entries = static_cast<CachedEntry*>(AllocAtLeastOne(count * sizeof(CachedEntry)));
-    if (load->entries == nullptr) return false;
-    load->index = static_cast<PositionIndexEntry*>(AllocAtLeastOne(count * sizeof(PositionIndexEntry)));
-    if (load->index == nullptr) return false;
-    load->directory = static_cast<uint8_t*>(AllocAtLeastOne(count * kDirectoryEntrySize));
-    if (load->directory == nullptr) return false;
+    EntryArrays& arrays = load->arrays;
+    arrays.entries = static_cast<CachedEntry*>(AllocAtLeastOne(arrays.count * sizeof(CachedEntry)));
+    if (arrays.entries == nullptr) return false;
+    arrays.index = static_cast<PositionIndexEntry*>(AllocAtLeastOne(arrays.count * sizeof(PositionIndexEntry)));
+    if (arrays.index == nullptr) return false;
+    arrays.directory = static_cast<uint8_t*>(AllocAtLeastOne(arrays.count * kDirectoryEntrySize));
+    if (arrays.directory == nullptr) return false;
     if (!StartReadAhead(&load->peeks, load->file, load->layout.fileSize, kReadAheadSize)) return false;
     load->pathCopy = static_cast<char*>(AllocScratch(static_cast<uint32_t>(std::strlen(path)) + 1));
     return load->pathCopy != nullptr;
@@ -133,21 +133,29 @@ bool AllocateLoad(const char* path, DirectoryLoad* load) {
 // the file's position as unknown until its own first read, so the seek here
 // cannot mislead it.
 bool ReadStoredDirectory(DirectoryLoad* load) {
-    const uint32_t count = load->layout.entryCount;
+    const uint32_t count = load->arrays.count;
     return count == 0 || (SeekTo(load->file, load->layout.directoryOffset) &&
-                          ReadExactly(load->file, load->directory, count * kDirectoryEntrySize));
+                          ReadExactly(load->file, load->arrays.directory, count * kDirectoryEntrySize));
+}
+
+// The first bytes of entry i, stored at `position`; null when they cannot be read.
+const uint8_t* PeekEntry(DirectoryLoad* load, const EntryArrays& arrays, uint32_t i,
+                         uint32_t position, uint32_t packedSize) {
+    uint32_t peek = PeekLength(packedSize);
+    if (const uint8_t* held = HeldBytes(load->peeks, position, peek)) return held;
+    return ReadExactlyAt(&load->peeks, position, peek,
+                         PeekRunLength(arrays, load->layout.fileSize, i, position));
 }
 
 // Entry i as the cache keeps it, and its place in the position index.
-void RecordEntry(DirectoryLoad* load, uint32_t i, uint32_t position, uint32_t outputSize,
-                 bool isAudio) {
-    const uint8_t* stored = load->directory + i * kDirectoryEntrySize;
-    const uint32_t packedSize = EntrySize(load->directory, i);
+void RecordEntry(const EntryArrays& arrays, uint32_t i, uint32_t position, uint32_t packedSize,
+                 uint32_t outputSize, bool isAudio) {
+    const uint8_t* stored = arrays.directory + i * kDirectoryEntrySize;
     // An empty entry starts where the next one does; listed there, it
     // would hide that entry from extraction by position. No entry with
     // bytes starts before offset 16, so 0 is free to name empty ones.
     const uint32_t listedPosition = packedSize == 0 ? 0 : position;
-    CachedEntry& cached = load->entries[i];
+    CachedEntry& cached = arrays.entries[i];
     cached.position = listedPosition;
     cached.packedSize = packedSize;
     cached.outputSize = outputSize;
@@ -157,21 +165,23 @@ void RecordEntry(DirectoryLoad* load, uint32_t i, uint32_t position, uint32_t ou
         ended = ended || stored[k] == 0;
         cached.name[k] = ended ? '\0' : static_cast<char>(stored[k]);
     }
-    load->index[i] = PositionIndexEntry{listedPosition, static_cast<uint16_t>(i),
-                                        static_cast<uint8_t>(isAudio), 0};
+    arrays.index[i] = PositionIndexEntry{listedPosition, static_cast<uint16_t>(i),
+                                         static_cast<uint8_t>(isAudio), 0};
 }
 
 // Entries are stored back to back from offset 16 in directory order; each
 // is sized by its first bytes (coded audio grows when it is converted).
 bool ClassifyEntries(DirectoryLoad* load) {
+    // A copy of the pointers, which stays in registers across the calls below.
+    const EntryArrays arrays = load->arrays;
     uint32_t position = kFirstEntryPosition;
-    for (uint32_t i = 0; i < load->layout.entryCount; ++i) {
-        const uint32_t packedSize = EntrySize(load->directory, i);
-        const uint8_t* head = PeekEntry(*load, i, position);
+    for (uint32_t i = 0; i < arrays.count; ++i) {
+        const uint32_t packedSize = EntrySize(arrays.directory, i);
+        const uint8_t* head = PeekEntry(load, arrays, i, position, packedSize);
         if (head == nullptr) return false;
         uint32_t outputSize = 0;
         bool isAudio = ClassifyEntry(head, packedSize, &outputSize);
-        RecordEntry(load, i, position, outputSize, isAudio);
+        RecordEntry(arrays, i, position, packedSize, outputSize, isAudio);
         position += packedSize;  // wraps at 2^32 like the format's own sums
     }
     return true;
@@ -181,23 +191,23 @@ bool ClassifyEntries(DirectoryLoad* load) {
 void InstallDirectory(const char* path, DirectoryLoad* load) {
     std::strcpy(load->pathCopy, path);
     FreeCachedDirectory();
-    directoryCache.entries = load->entries;
-    directoryCache.positionIndex = load->index;
-    directoryCache.recordCount = load->layout.entryCount;
+    directoryCache.entries = load->arrays.entries;
+    directoryCache.positionIndex = load->arrays.index;
+    directoryCache.recordCount = load->arrays.count;
     directoryCache.cachedPath = load->pathCopy;
     directoryCache.fileSize = load->layout.fileSize;
-    load->entries = nullptr;
-    load->index = nullptr;
+    load->arrays.entries = nullptr;
+    load->arrays.index = nullptr;
     load->pathCopy = nullptr;
 }
 
 void ReleaseLoad(DirectoryLoad* load) {
     CloseIfOpen(load->file);
     EndReadAhead(&load->peeks);
-    FreeScratch(load->directory);
+    FreeScratch(load->arrays.directory);
     FreeScratch(load->pathCopy);
-    FreeScratch(load->index);
-    FreeScratch(load->entries);
+    FreeScratch(load->arrays.index);
+    FreeScratch(load->arrays.entries);
 }
 
 }  // namespace
@@ -214,7 +224,7 @@ PluginResult LoadDirectory(const char* path) {
     if (!AllocateLoad(path, &load)) return result;
     result = ReadError;
     if (!ReadStoredDirectory(&load) || !ClassifyEntries(&load)) return result;
-    SortPositionIndex(load.index, load.layout.entryCount);
+    SortPositionIndex(load.arrays.index, load.arrays.count);
     InstallDirectory(path, &load);
     result = Ok;
     return result;

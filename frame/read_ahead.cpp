@@ -29,15 +29,10 @@ void EndReadAhead(ReadAheadBuffer* reader) {
     reader->held = 0;
 }
 
-bool ReadAheadHolds(const ReadAheadBuffer& reader, uint32_t offset, uint32_t count) {
-    return offset >= reader.start &&
-           uint64_t{offset} + count <= uint64_t{reader.start} + reader.held;
-}
-
 const uint8_t* ReadExactlyAt(ReadAheadBuffer* reader, uint32_t offset, uint32_t count,
                              uint32_t fillLength) {
     if (count == 0) return reader->bytes;
-    if (ReadAheadHolds(*reader, offset, count)) return reader->bytes + (offset - reader->start);
+    if (const uint8_t* held = HeldBytes(*reader, offset, count)) return held;
     uint64_t fileLeft = offset < reader->fileSize ? reader->fileSize - offset : 0;
     if (count > reader->capacity || count > fileLeft) return nullptr;  // would come up short
     uint32_t want = fillLength < reader->capacity ? fillLength : reader->capacity;
