@@ -33,24 +33,18 @@ PLUGIN_EXPORT int32_t WINAPI GetArchiveInfo(const char* source, int32_t /*length
     if (ProbeArchive(source, nullptr) != Ok) return UnsupportedFormat;
 
     PluginResult result = NotImplemented;
-    bool locked = false;
     HGLOBAL listing = nullptr;
-    auto cleanup = OnScopeExit([&] {
-        if (locked) LeaveCriticalSection(&directoryCache.cacheLock);
-        HandOverHandle(listing, result == Ok, listHandleOut);
-    });
+    auto cleanup = OnScopeExit([&] { HandOverHandle(listing, result == Ok, listHandleOut); });
+    SectionLock lock(&directoryCache.cacheLock);
 
-    EnterCriticalSection(&directoryCache.cacheLock);
-    locked = true;
     result = EnsureCached(source);
     if (result != Ok) return result;
 
     // The records and one all-zero record that ends the list.
     result = NoMemory;
     const uint32_t count = directoryCache.recordCount;
-    listing = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (count + 1) * sizeof(ArchiveEntryRecord));
-    if (listing == nullptr) return result;
-    auto* records = static_cast<ArchiveEntryRecord*>(GlobalLock(listing));
+    auto* records = static_cast<ArchiveEntryRecord*>(
+        AllocAndLock((count + 1) * sizeof(ArchiveEntryRecord), GMEM_ZEROINIT, &listing));
     if (records == nullptr) return result;
     for (uint32_t i = 0; i < count; ++i) FillRecord(directoryCache.entries[i], &records[i]);
     result = Ok;
@@ -64,26 +58,20 @@ PLUGIN_EXPORT int32_t WINAPI GetFileInfo(const char* source, int32_t /*length*/,
     source = PathOrEmpty(source);
 
     PluginResult result = NotImplemented;
-    bool locked = false;
-    const CachedEntry* found = nullptr;
-    auto cleanup = OnScopeExit([&] {
-        // The record is made while the lock still guards the cache.
-        if (result == Ok) {
-            ArchiveEntryRecord record;
-            std::memset(&record, 0, sizeof record);
-            FillRecord(*found, &record);
-            std::memcpy(entryOut, &record, sizeof record);
-        }
-        if (locked) LeaveCriticalSection(&directoryCache.cacheLock);
-    });
-
-    EnterCriticalSection(&directoryCache.cacheLock);
-    locked = true;
+    SectionLock lock(&directoryCache.cacheLock);
     result = EnsureCached(source);
     if (result != Ok) return result;
     result = UnsupportedFormat;
-    if (entryName != nullptr) found = FindByName(entryName, (flags & IgnoreCase) != 0);
+    const CachedEntry* found =
+        entryName != nullptr ? FindByName(entryName, (flags & IgnoreCase) != 0) : nullptr;
     if (found == nullptr) return result;
+
+    // The record is made while the lock still guards the cache, and written
+    // to the host in one piece, only now that the call succeeds.
+    ArchiveEntryRecord record;
+    std::memset(&record, 0, sizeof record);
+    FillRecord(*found, &record);
+    std::memcpy(entryOut, &record, sizeof record);
     result = Ok;
     return result;
 }

@@ -14,17 +14,6 @@ bool HasSignature(const uint8_t* header) {
     return false;
 }
 
-// The full size, so that archives of 4 GiB and more are judged by their real
-// end rather than by the low 32 bits. A low part of all ones with no high
-// part is the failure answer (a file of exactly 4 GiB - 1 bytes is refused).
-bool QueryFileSize(HANDLE file, uint64_t* size) {
-    DWORD high = 0;
-    DWORD low = GetFileSize(file, &high);
-    if (low == INVALID_FILE_SIZE && high == 0) return false;
-    *size = (static_cast<uint64_t>(high) << 32) | low;
-    return true;
-}
-
 }  // namespace
 
 PluginResult CheckArchiveHeader(HANDLE file, ArchiveLayout* layout) {

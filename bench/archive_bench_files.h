@@ -175,7 +175,8 @@ inline HGLOBAL PlainListing(const char* path, bool positional) {
         }
         ArchiveEntryRecord& record = records[i];
         std::memcpy(record.method, "ZorvPack", 8);
-        record.position = position;
+        // Empty entries are listed at 0, where no entry with bytes starts.
+        record.position = size == 0 ? 0 : position;
         record.packedSize = size;
         uint32_t outputSize = 0;
         ClassifyEntry(head, size, &outputSize);

@@ -1,5 +1,7 @@
 // The module entry notification, shared by both plug-ins; each module's
-// ModuleAttach/ModuleDetach say what it keeps between calls.
+// ModuleAttach/ModuleDetach say what it keeps between calls. On Windows the
+// loader calls DllMain directly (the modules link no C runtime start-up
+// code), so it is the only code that runs at load.
 #include "plugin_frame.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

@@ -22,6 +22,11 @@ void FreeScratch(void* block) {
     if (block != nullptr) GlobalFree(block);
 }
 
+void* AllocAndLock(uint32_t size, UINT extraFlags, HGLOBAL* handle) {
+    *handle = GlobalAlloc(GMEM_MOVEABLE | extraFlags, size);
+    return *handle != nullptr ? GlobalLock(*handle) : nullptr;
+}
+
 void HandOverHandle(HGLOBAL handle, bool succeeded, HGLOBAL* slot) {
     if (handle == nullptr) return;
     for (UINT locks = GlobalFlags(handle) & GMEM_LOCKCOUNT; locks > 0; --locks) GlobalUnlock(handle);
@@ -29,28 +34,4 @@ void HandOverHandle(HGLOBAL handle, bool succeeded, HGLOBAL* slot) {
         *slot = handle;
     else
         GlobalFree(handle);
-}
-
-HANDLE OpenForReading(const char* path) {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-}
-
-bool ReadExactly(HANDLE file, void* target, uint32_t count) {
-    DWORD countRead = 0;
-    ReadFile(file, target, count, &countRead, nullptr);
-    return countRead == count;
-}
-
-bool SeekTo(HANDLE file, uint32_t offset) {
-    // A zero high part makes the offset unsigned, so entries between 2 and
-    // 4 GiB stay reachable; without it Windows takes it as negative.
-    LONG high = 0;
-    DWORD landed = SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN);
-    return landed == offset && high == 0;
-}
-
-void CloseIfOpen(HANDLE& file) {
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
 }

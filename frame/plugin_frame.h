@@ -1,12 +1,14 @@
 // The frame both plug-ins share: result codes, input flags, the records and
 // callback that cross to the host, memory blocks handed to the host, and the
-// clean-up helper every operation uses. Each module compiles its own copy.
+// clean-up and lock helpers every operation uses; file reading is in
+// file_reading.h. Each module compiles its own copy.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 
+#include "file_reading.h"
 #include "platform.h"
 
 enum PluginResult : int32_t {
@@ -81,19 +83,15 @@ int32_t CopyInfoString(const InfoStringTable& table, int32_t infoIndex, char* bu
 void* AllocScratch(uint32_t size);
 void FreeScratch(void* block);
 
+// A movable block of `size` bytes (GMEM_MOVEABLE plus `extraFlags`), locked
+// for filling. Null when the allocation or the lock fails; *handle holds the
+// block as soon as it exists, so the caller's clean-up finishes it either way.
+// A block of 0 bytes cannot be locked, so it fails here.
+void* AllocAndLock(uint32_t size, UINT extraFlags, HGLOBAL* handle);
+
 // Unlocks a movable handle down to lock count 0, then stores it in the
 // host's slot on success or frees it. A null handle writes nothing.
 void HandOverHandle(HGLOBAL handle, bool succeeded, HGLOBAL* slot);
-
-// Every file the plug-ins read is opened the same way: shared reading,
-// existing files only, sequential-scan hint.
-HANDLE OpenForReading(const char* path);
-// Reads exactly `count` bytes; the count read alone decides.
-bool ReadExactly(HANDLE file, void* target, uint32_t count);
-// Sets the read position to an absolute offset below 4 GiB.
-bool SeekTo(HANDLE file, uint32_t offset);
-// Closes the file if it is open and marks it closed.
-void CloseIfOpen(HANDLE& file);
 
 // Little-endian field reads from unaligned bytes.
 inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -126,6 +124,21 @@ template <class Fn>
 ScopeCleanup<Fn> OnScopeExit(Fn fn) {
     return ScopeCleanup<Fn>(std::move(fn));
 }
+
+// Holds a critical section until the end of the scope. Declared after the
+// operation's clean-up, it is released first, as the clean-up order asks.
+class SectionLock {
+public:
+    explicit SectionLock(CRITICAL_SECTION* section) : section_(section) {
+        EnterCriticalSection(section_);
+    }
+    ~SectionLock() { LeaveCriticalSection(section_); }
+    SectionLock(const SectionLock&) = delete;
+    SectionLock& operator=(const SectionLock&) = delete;
+
+private:
+    CRITICAL_SECTION* section_;
+};
 
 // Each module defines what it does at process attach and detach.
 void ModuleAttach();

@@ -14,8 +14,9 @@ uint32_t LzssDecoder(uint8_t* output, uint32_t unpackedLength, const uint8_t* pa
                      uint32_t packedAvailable);
 
 // The same decoder built for the other register width (32-bit words on a
-// 64-bit build and the reverse), whose copy paths differ. Only for tests, so
-// that one machine checks the code that both the 32-bit and the 64-bit
-// builds run.
+// 64-bit build and the reverse), whose copy paths differ, so that one machine
+// checks the code that both the 32-bit and the 64-bit builds run. Defined in
+// lzss_decoder_other_width.cpp, which only test programs build: the modules
+// do not contain it.
 uint32_t LzssDecoderOtherWordWidth(uint8_t* output, uint32_t unpackedLength, const uint8_t* packed,
                                    uint32_t packedAvailable);

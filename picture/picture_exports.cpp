@@ -72,8 +72,8 @@ bool UnpackPicture(const char* source, int32_t length, uint32_t flags, PictureWo
         uint8_t bytes[kPackedHeaderSize];
         if (!ReadExactly(work.file, bytes, kPackedHeaderSize)) return false;
         header = ParsePackedHeader(bytes);
-        DWORD fileSize = GetFileSize(work.file, nullptr);
-        if (fileSize == INVALID_FILE_SIZE) return false;
+        uint64_t fileSize = 0;
+        if (!QueryFileSize(work.file, &fileSize)) return false;
         pending = UnsupportedFormat;
         if (fileSize < uint64_t{header.packedLength} + kPackedHeaderSize) return false;
         packedAvailable = header.packedLength;
@@ -116,6 +116,8 @@ PLUGIN_EXPORT int32_t WINAPI IsSupported(const char* path, uintptr_t probeWord) 
 
 PLUGIN_EXPORT int32_t WINAPI GetPictureInfo(const char* source, int32_t length, uint32_t flags,
                                             PictureInfoRecord* info) {
+    // No record to fill: refused before any work, as the archive module does.
+    if (info == nullptr) return NotImplemented;
     int32_t pending = UnsupportedFormat;
     PictureWork work;
     auto cleanup = OnScopeExit([&] { ReleaseWork(work, pending, nullptr, nullptr); });
@@ -138,6 +140,7 @@ PLUGIN_EXPORT int32_t WINAPI GetPicture(const char* source, int32_t length, uint
     // Unpacking is one step with nothing to report, so the host is never called back.
     (void)progress;
     (void)userData;
+    if (infoHandleOut == nullptr || bitsHandleOut == nullptr) return NotImplemented;
     int32_t pending = UnsupportedFormat;
     PictureWork work;
     auto cleanup = OnScopeExit([&] { ReleaseWork(work, pending, infoHandleOut, bitsHandleOut); });
@@ -148,18 +151,14 @@ PLUGIN_EXPORT int32_t WINAPI GetPicture(const char* source, int32_t length, uint
     const uint8_t* infoPart = work.unpacked + kFileHeaderSize;
 
     pending = NoMemory;
-    work.infoHandle = GlobalAlloc(GMEM_MOVEABLE, infoSize);
-    if (work.infoHandle == nullptr) return pending;
-    void* target = GlobalLock(work.infoHandle);
+    void* target = AllocAndLock(infoSize, 0, &work.infoHandle);
     if (target == nullptr) return pending;
     std::memcpy(target, infoPart, infoSize);
     GlobalUnlock(work.infoHandle);
 
     // bfOffBits is not trusted: the bits are everything behind the info part.
     // An empty bits part ends here, as a movable block of 0 bytes cannot be locked.
-    work.bitsHandle = GlobalAlloc(GMEM_MOVEABLE, bitsSize);
-    if (work.bitsHandle == nullptr) return pending;
-    target = GlobalLock(work.bitsHandle);
+    target = AllocAndLock(bitsSize, 0, &work.bitsHandle);
     if (target == nullptr) return pending;
     std::memcpy(target, infoPart + infoSize, bitsSize);
     pending = Ok;

@@ -12,6 +12,8 @@ PLUGIN_EXPORT int32_t WINAPI GetPluginInfo(int32_t infoIndex, char* buffer, int3
 // native build can carry an address; 32 bits on the real target.
 PLUGIN_EXPORT int32_t WINAPI IsSupported(const char* path, uintptr_t probeWord);
 
+// Both format operations return NotImplemented, touching nothing, when a
+// record or handle slot is null.
 PLUGIN_EXPORT int32_t WINAPI GetPictureInfo(const char* source, int32_t length, uint32_t flags,
                                             PictureInfoRecord* info);
 

@@ -1,13 +1,13 @@
-// Stand-in kernel services for non-Windows builds, plus counters and fault
-// injection for tests. Global blocks are kept in a registry so that frees
-// and locks of unknown handles are caught instead of corrupting memory.
-#include "platform_testing.h"
+// Stand-in kernel services for non-Windows builds: the Windows-named
+// functions and nothing else (tests add counters and fault injection with
+// standin_testing.cpp). Global blocks are kept in a registry so that frees
+// and locks of unknown handles are refused instead of corrupting memory.
+#include "win32_standin.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -16,9 +16,6 @@
 #include <unordered_map>
 
 namespace {
-
-using platform_testing::Call;
-using platform_testing::FaultMode;
 
 struct Block {
     void* data;
@@ -42,28 +39,12 @@ constexpr size_t kLargestBlock = 0x7FFF0000u;
 struct Registry {
     std::mutex mutex;
     std::unordered_map<void*, Block*> blocks;  // keyed by handle
-    long locks = 0;
 };
 
 Registry& Blocks() {
     // Never destroyed: library destructors (process detach) may still free.
     static Registry* registry = new Registry;
     return *registry;
-}
-
-std::atomic<long> openFiles{0};
-std::atomic<long> misuse{0};
-std::atomic<long> callCounts[static_cast<int>(Call::Count_)];
-std::atomic<int> armedKind{-1};
-std::atomic<long> armedAt{0};
-std::atomic<int> armedMode{0};
-
-// Counts the call and tells whether it is the one armed to misbehave.
-bool Misbehaves(Call kind, FaultMode* mode = nullptr) {
-    long n = ++callCounts[static_cast<int>(kind)];
-    if (armedKind.load() != static_cast<int>(kind) || armedAt.load() != n) return false;
-    if (mode) *mode = static_cast<FaultMode>(armedMode.load());
-    return true;
 }
 
 Block* FindLocked(Registry& r, HGLOBAL handle) {
@@ -73,35 +54,10 @@ Block* FindLocked(Registry& r, HGLOBAL handle) {
 
 }  // namespace
 
-namespace platform_testing {
-
-LiveCounts Live() {
-    Registry& r = Blocks();
-    std::lock_guard<std::mutex> guard(r.mutex);
-    return LiveCounts{static_cast<long>(r.blocks.size()), r.locks, openFiles.load()};
-}
-
-long CallsMade(Call kind) { return callCounts[static_cast<int>(kind)].load(); }
-
-void InjectFault(Call kind, long nth, FaultMode mode) {
-    armedMode = static_cast<int>(mode);
-    armedAt = CallsMade(kind) + nth;
-    armedKind = static_cast<int>(kind);
-}
-
-void ResetFaults() {
-    armedKind = -1;
-    for (auto& count : callCounts) count = 0;
-}
-
-long MisuseCount() { return misuse.load(); }
-
-}  // namespace platform_testing
-
 extern "C" {
 
 HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD flags, HANDLE) {
-    if (Misbehaves(Call::Open) || path == nullptr) return INVALID_HANDLE_VALUE;
+    if (path == nullptr) return INVALID_HANDLE_VALUE;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     struct stat info;
@@ -116,17 +72,11 @@ HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD flags, HA
         close(fd);
         return INVALID_HANDLE_VALUE;
     }
-    ++openFiles;
     return file;
 }
 
 BOOL ReadFile(HANDLE handle, void* target, DWORD count, DWORD* countRead, void*) {
     if (countRead) *countRead = 0;
-    FaultMode mode;
-    if (Misbehaves(Call::Read, &mode)) {
-        if (mode == FaultMode::Fail || count == 0) return FALSE;
-        count -= 1;
-    }
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return FALSE;
     FileHandle* file = static_cast<FileHandle*>(handle);
     DWORD done = 0;
@@ -148,8 +98,7 @@ BOOL ReadFile(HANDLE handle, void* target, DWORD count, DWORD* countRead, void*)
 }
 
 DWORD GetFileSize(HANDLE handle, DWORD* highPart) {
-    if (Misbehaves(Call::Size) || handle == nullptr || handle == INVALID_HANDLE_VALUE)
-        return INVALID_FILE_SIZE;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return INVALID_FILE_SIZE;
     struct stat info;
     if (fstat(static_cast<FileHandle*>(handle)->fd, &info) != 0) return INVALID_FILE_SIZE;
     uint64_t size = static_cast<uint64_t>(info.st_size);
@@ -158,9 +107,6 @@ DWORD GetFileSize(HANDLE handle, DWORD* highPart) {
 }
 
 DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* highPart, DWORD method) {
-    FaultMode mode;
-    bool misbehave = Misbehaves(Call::Seek, &mode);
-    if (misbehave && mode == FaultMode::Fail) return INVALID_SET_FILE_POINTER;
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE || method != FILE_BEGIN)
         return INVALID_SET_FILE_POINTER;
     // Without a high part the distance is a signed 32-bit value, as on Windows.
@@ -169,7 +115,6 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* highPart, DWORD method)
                                static_cast<uint32_t>(distance))
         : static_cast<int64_t>(distance);
     if (target < 0) return INVALID_SET_FILE_POINTER;
-    if (misbehave && target > 0) target -= 1;
     // Like Windows, a position past the end of the file is allowed.
     uint64_t landed = static_cast<uint64_t>(target);
     static_cast<FileHandle*>(handle)->position = landed;
@@ -182,12 +127,11 @@ BOOL CloseHandle(HANDLE handle) {
     FileHandle* file = static_cast<FileHandle*>(handle);
     close(file->fd);
     delete file;
-    --openFiles;
     return TRUE;
 }
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T size) {
-    if (Misbehaves(Call::Alloc) || size > kLargestBlock) return nullptr;
+    if (size > kLargestBlock) return nullptr;
     bool movable = (flags & GMEM_MOVEABLE) != 0;
     // A movable block of 0 bytes is created discarded: the handle exists but
     // cannot be locked. A fixed block of 0 bytes is an ordinary block.
@@ -209,20 +153,13 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T size) {
 }
 
 LPVOID GlobalLock(HGLOBAL handle) {
-    if (Misbehaves(Call::Lock)) return nullptr;
     Registry& r = Blocks();
     std::lock_guard<std::mutex> guard(r.mutex);
     Block* block = FindLocked(r, handle);
-    if (block == nullptr) {
-        ++misuse;
-        return nullptr;
-    }
+    if (block == nullptr) return nullptr;
     if (!block->movable) return block->data;
     if (block->data == nullptr) return nullptr;  // discarded
-    if (block->lockCount < GMEM_LOCKCOUNT) {
-        ++block->lockCount;
-        ++r.locks;
-    }
+    if (block->lockCount < GMEM_LOCKCOUNT) ++block->lockCount;
     return block->data;
 }
 
@@ -230,13 +167,9 @@ BOOL GlobalUnlock(HGLOBAL handle) {
     Registry& r = Blocks();
     std::lock_guard<std::mutex> guard(r.mutex);
     Block* block = FindLocked(r, handle);
-    if (block == nullptr) {
-        ++misuse;
-        return FALSE;
-    }
+    if (block == nullptr) return FALSE;
     if (!block->movable || block->lockCount == 0) return FALSE;
     --block->lockCount;
-    --r.locks;
     return block->lockCount > 0;
 }
 
@@ -244,10 +177,7 @@ UINT GlobalFlags(HGLOBAL handle) {
     Registry& r = Blocks();
     std::lock_guard<std::mutex> guard(r.mutex);
     Block* block = FindLocked(r, handle);
-    if (block == nullptr) {
-        ++misuse;
-        return 0x8000u;  // GMEM_INVALID_HANDLE
-    }
+    if (block == nullptr) return GMEM_INVALID_HANDLE;
     return block->lockCount | (block->movable && block->data == nullptr ? GMEM_DISCARDED : 0u);
 }
 
@@ -255,10 +185,7 @@ SIZE_T GlobalSize(HGLOBAL handle) {
     Registry& r = Blocks();
     std::lock_guard<std::mutex> guard(r.mutex);
     Block* block = FindLocked(r, handle);
-    if (block == nullptr) {
-        ++misuse;
-        return 0;
-    }
+    if (block == nullptr) return 0;
     return block->data == nullptr ? 0 : block->size;
 }
 
@@ -268,11 +195,7 @@ HGLOBAL GlobalFree(HGLOBAL handle) {
         Registry& r = Blocks();
         std::lock_guard<std::mutex> guard(r.mutex);
         block = FindLocked(r, handle);
-        if (block == nullptr) {
-            ++misuse;
-            return handle;
-        }
-        r.locks -= block->lockCount;
+        if (block == nullptr) return handle;
         r.blocks.erase(handle);
     }
     std::free(block->data);

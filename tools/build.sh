@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the deliverables: dist/ZORVPICT.SPI and dist/ZORVPACK.SPI (32-bit
-# Windows) with dist/zorv.exe beside them, and the native Linux libraries in
-# dist/native/ with dist/zorv, which finds them there.
+# Windows, stripped; the copies with debug information stay in
+# build/mingw/{picture,archive}/unstripped/) with dist/zorv.exe beside them,
+# and the native Linux libraries in dist/native/ with dist/zorv, which finds
+# them there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh

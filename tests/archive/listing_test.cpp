@@ -199,3 +199,19 @@ TEST(DirectoryCache, LongPathsAreKeptWhole) {
     ExpectListing(CallGetArchiveInfo(second), ExpectedListing(two));
     EXPECT_EQ(OpensDuring(Lookup, second), 0);
 }
+
+// No slot or record to fill: refused before the file is opened or the cache
+// is touched, the same rule as the picture module's.
+TEST(ArchiveExports, NullSlotOrRecordIsRefusedUntouched) {
+    ArchiveFolder folder;
+    std::string path = folder.Write("mixed.dat", BuildArchive(MixedArchive()));
+    const platform_testing::LiveCounts before = platform_testing::Live();
+    platform_testing::ResetFaults();
+    EXPECT_EQ(GetArchiveInfo(path.c_str(), 0, 0, nullptr), NotImplemented);
+    EXPECT_EQ(GetFileInfo(path.c_str(), 0, "README.TXT", 0, nullptr), NotImplemented);
+    EXPECT_EQ(GetFile(path.c_str(), 16, nullptr, DestInMemory, nullptr, 0), NotImplemented);
+    EXPECT_EQ(CallsMade(Call::Open), 0);
+    EXPECT_EQ(CallsMade(Call::Alloc), 0);
+    EXPECT_EQ(platform_testing::Live(), before);
+    EXPECT_TRUE(CacheLockIsFree());
+}

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "invariants.h"
 #include "platform_testing.h"
 #include "plugin_frame.h"
 
@@ -201,5 +203,78 @@ TEST(StandIn, StringFunctions) {
     EXPECT_NE(0, lstrcmpA("Path", "path"));
     EXPECT_EQ(6, lstrlenA("abcdef"));
 }
+
+// Random pieces, refill lengths and injected read and seek faults against
+// the file's own bytes: every piece that lies inside the file comes back
+// exact, every other one is refused, a piece already held costs no read, and
+// a failed refill never leaves stale bytes behind.
+TEST(ReadAheadBuffer, ServesExactPiecesThroughFaults) {
+    std::vector<uint8_t> content(300000);
+    uint32_t state = 12345;
+    auto next = [&state](uint32_t below) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % below;
+    };
+    for (uint8_t& byte : content) byte = static_cast<uint8_t>(next(256));
+    char path[64];
+    std::snprintf(path, sizeof path, "/tmp/zorv_readahead_%d.bin", static_cast<int>(getpid()));
+    FILE* f = std::fopen(path, "wb");
+    ASSERT_NE(nullptr, f);
+    ASSERT_EQ(content.size(), std::fwrite(content.data(), 1, content.size(), f));
+    std::fclose(f);
+
+    const auto before = platform_testing::Live();
+    HANDLE file = OpenForReading(path);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    ReadAheadBuffer reader;
+    ASSERT_TRUE(StartReadAhead(&reader, file, content.size(), 4096));
+    const uint32_t size = static_cast<uint32_t>(content.size());
+    for (int step = 0; step < 5000; ++step) {
+        // Mostly small pieces at rising offsets, as a listing makes them.
+        uint32_t offset = next(4) == 0 ? next(size + 200) : (reader.start + next(6000)) % (size + 200);
+        uint32_t count = next(10) == 0 ? next(6000) : next(64);
+        if (next(4) == 0 && reader.held > 64) {
+            // A piece ending right at, just before or just after the held bytes' end.
+            count = 1 + next(64);
+            offset = reader.start + reader.held - count + next(3) - 1;
+        }
+        uint32_t fill = next(3) == 0 ? 0 : next(10000);
+        bool inside = count <= 4096 && uint64_t{offset} + count <= size;
+        bool held = ReadAheadHolds(reader, offset, count);
+        bool faulty = next(20) == 0;
+        platform_testing::ResetFaults();
+        if (faulty) {
+            platform_testing::InjectFault(next(2) ? Call::Read : Call::Seek, 1,
+                                          next(2) ? FaultMode::Fail : FaultMode::Short);
+        }
+        const uint8_t* piece = ReadExactlyAt(&reader, offset, count, fill);
+        SCOPED_TRACE(testing::Message() << "step " << step << ": " << count << " at " << offset);
+        if (count == 0) continue;
+        if (held) {
+            EXPECT_EQ(0, platform_testing::CallsMade(Call::Read)) << "a held piece is read again";
+        }
+        if (!inside) {
+            EXPECT_EQ(nullptr, piece);
+            continue;
+        }
+        if (faulty && !held && piece == nullptr) continue;  // the fault hit the refill
+        ASSERT_NE(nullptr, piece);
+        ASSERT_EQ(0, std::memcmp(piece, content.data() + offset, count));
+    }
+    platform_testing::ResetFaults();
+    EndReadAhead(&reader);
+    EndReadAhead(&reader);
+    CloseIfOpen(file);
+    std::remove(path);
+    EXPECT_EQ(before, platform_testing::Live());
+}
+
+
+#ifdef ZORV_CHECK_INVARIANTS
+TEST(Invariants, ABrokenOneStopsTheProgramNamingItself) {
+    int two = 2;
+    EXPECT_DEATH(ZORV_INVARIANT(two + 2 == 5), "invariant broken: two \\+ 2 == 5");
+}
+#endif
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
@@ -274,6 +275,47 @@ TEST(GetPictureFile, FileShorterThanItsStreamOrMissingIsRefused) {
         EXPECT_EQ(CallGetPictureInfo(path, 0, 0, &record), UnsupportedFormat);
         EXPECT_EQ(CallGetPicture(path, 0, 0).result, UnsupportedFormat);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// No record or no handle slot: refused before anything is opened or
+// allocated, and the slot that was given keeps what the host put there.
+TEST(PictureExports, NullRecordOrSlotIsRefusedUntouched) {
+    Bitmap bitmap = BuildBitmap({});
+    std::vector<uint8_t> packed = PackBitmap(bitmap.file);
+    for (Source source : {Source::File, Source::Memory}) {
+        SCOPED_TRACE(SourceName(source));
+        PictureInput input(packed, source);
+        const platform_testing::LiveCounts before = platform_testing::Live();
+        platform_testing::ResetFaults();
+        EXPECT_EQ(GetPictureInfo(input.source(), input.length(), input.flags(), nullptr), NotImplemented);
+        HGLOBAL slot = SlotSentinel();
+        EXPECT_EQ(GetPicture(input.source(), input.length(), input.flags(), nullptr, &slot, nullptr, 0),
+                  NotImplemented);
+        EXPECT_EQ(GetPicture(input.source(), input.length(), input.flags(), &slot, nullptr, nullptr, 0),
+                  NotImplemented);
+        EXPECT_EQ(slot, SlotSentinel());
+        EXPECT_EQ(platform_testing::CallsMade(platform_testing::Call::Open), 0);
+        EXPECT_EQ(platform_testing::CallsMade(platform_testing::Call::Alloc), 0);
+        EXPECT_EQ(platform_testing::Live(), before);
+    }
+}
+
+// A file of 4 GiB and more is judged by its real size, not by the low 32
+// bits of it (here 5, far less than the stream it holds).
+TEST(GetPictureFile, FileOfFourGigabytesAndMoreIsJudgedByItsRealSize) {
+    Bitmap bitmap = BuildBitmap({6, 4, 8});
+    TempFile file(PackBitmap(bitmap.file));
+    // Sparse: the filesystem stores only the written bytes.
+    ASSERT_EQ(truncate(file.path(), (off_t{1} << 32) + 5), 0);
+    PictureInfoRecord record;
+    EXPECT_EQ(CallGetPictureInfo(file.path(), 0, 0, &record), Ok);
+    Delivery delivery = CallGetPicture(file.path(), 0, 0);
+    ASSERT_EQ(delivery.result, Ok);
+    EXPECT_EQ(delivery.bits, bitmap.bits);
 }
 
 }  // namespace

@@ -206,7 +206,6 @@ LoadedPlugin::~LoadedPlugin() {
 
 // ---- module checks ----------------------------------------------------------
 
-namespace {
 const IMAGE_NT_HEADERS32* NtHeaders(HMODULE module) {
     auto base = reinterpret_cast<const uint8_t*>(module);
     auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
@@ -216,6 +215,7 @@ const IMAGE_NT_HEADERS32* NtHeaders(HMODULE module) {
     return nt;
 }
 
+namespace {
 std::string JoinSet(const std::set<std::string>& names) {
     std::string out;
     for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;

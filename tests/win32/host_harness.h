@@ -133,6 +133,8 @@ private:
 
 // ---- module checks ----------------------------------------------------------
 
+// The PE headers of a loaded module, or null if they are not in place.
+const IMAGE_NT_HEADERS32* NtHeaders(HMODULE module);
 // Export names of a loaded module, read from its export directory in memory.
 std::set<std::string> ExportNames(HMODULE module);
 // Names of the DLLs it imports, read from its import descriptors, upper-cased.
