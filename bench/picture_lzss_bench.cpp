@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "lzss_decoder.h"
-#include "lzss_encoder.h"
+#include "lzss_test_codec.h"
 #include "test_images.h"
 
 // The baseline is the format's algorithm as written, ring window and all,

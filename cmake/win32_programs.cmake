@@ -10,7 +10,7 @@ set(WINE_ENVIRONMENT
   WINEDEBUG=-all
   "WINEDLLOVERRIDES=mscoree,mshtml=")
 
-set(PICTURE_FIXTURES ${SUPPORT_DIR}/bitmap_builder.cpp ${SUPPORT_DIR}/lzss_encoder.cpp
+set(PICTURE_FIXTURES ${SUPPORT_DIR}/bitmap_builder.cpp ${SUPPORT_DIR}/lzss_test_codec.cpp
   ${SUPPORT_DIR}/temp_files.cpp)
 set(ARCHIVE_FIXTURES ${SUPPORT_DIR}/archive_builder.cpp)
 

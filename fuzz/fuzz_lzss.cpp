@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "lzss_decoder.h"
-#include "lzss_encoder.h"
+#include "lzss_test_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

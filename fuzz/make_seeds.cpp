@@ -11,7 +11,7 @@
 
 #include "archive_builder.h"
 #include "bitmap_builder.h"
-#include "lzss_encoder.h"
+#include "lzss_test_codec.h"
 #include "test_images.h"
 #include "wave_builder.h"
 

@@ -14,7 +14,7 @@
 #include "bitmap_builder.h"
 #include "host_harness.h"
 #include "lzss_decoder.h"
-#include "lzss_encoder.h"
+#include "lzss_test_codec.h"
 #include "test_images.h"
 
 namespace {

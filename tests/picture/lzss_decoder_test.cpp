@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lzss_encoder.h"
+#include "lzss_test_codec.h"
 #include "test_images.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "lzss_encoder.h"
+#include "lzss_test_codec.h"
 #include "temp_files.h"
 
 namespace bitmap_builder {

@@ -1,4 +1,4 @@
-#include "lzss_encoder.h"
+#include "lzss_test_codec.h"
 
 #include <algorithm>
 #include <cstring>
