@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cpu_features.h"
 #include "plugin_frame.h"
 #include "pw_decode_table.h"
 
@@ -88,13 +89,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) uint32_t ExpandCodesVbmi(
     return k;
 }
 
-bool HasVbmi() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-    }();
-    return has;
-}
 #endif
 
 void ExpandCodes(uint8_t* out, const uint8_t* codes, uint32_t count) {

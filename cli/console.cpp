@@ -221,7 +221,7 @@ std::vector<std::string> PrepareConsole(int argc, char** argv) {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> args;
-    for (int i = 0; i < count; ++i) args.push_back(host::WideToUtf8(wide[i]));
+    for (int i = 0; i < count; ++i) args.push_back(files::WideToUtf8(wide[i]));
     LocalFree(wide);
     return args;
 #else

@@ -44,7 +44,7 @@ struct Destination {
 
     static Destination For(const ConvertOptions& options) {
         bool namedFile = options.pictures.size() == 1 && !options.output.empty() &&
-                         !EndsWithSeparator(options.output) && !host::IsFolder(options.output);
+                         !EndsWithSeparator(options.output) && !files::IsFolder(options.output);
         if (namedFile) return {FolderOf(options.output), BaseName(options.output)};
         return {options.output.empty() ? "." : options.output, ""};
     }
@@ -55,16 +55,16 @@ struct Destination {
 int RunConvert(const ConvertOptions& options, Console& console) {
     const bool toPng = options.format == "png";
     const Destination destination = Destination::For(options);
-    if (destination.fileName.empty() && !options.output.empty() && host::IsFile(options.output)) {
+    if (destination.fileName.empty() && !options.output.empty() && files::IsFile(options.output)) {
         console.Error(options.output, "not a folder: with several pictures -o names the folder to write into");
         return kUsageError;
     }
 
     host::PicturePlugin pictures;
     Tally tally;
-    std::unique_ptr<host::OutputFolder> folder;  // made when the first file is ready
+    std::unique_ptr<files::OutputFolder> folder;  // made when the first file is ready
     host::OutputPlanner planner;
-    host::InstallInterruptCleanup();
+    files::InstallInterruptCleanup();
     ProgressLine& progress = console.Progress();
     progress.Start(options.pictures.size(), 0);
 
@@ -74,7 +74,7 @@ int RunConvert(const ConvertOptions& options, Console& console) {
         try {
             std::vector<uint8_t> head(host::PicturePlugin::kProbeBytes, 0);
             {
-                host::InputFile file(path);
+                files::InputFile file(path);
                 std::vector<uint8_t> bytes = file.ReadAt(0, head.size());
                 std::copy(bytes.begin(), bytes.end(), head.begin());
             }
@@ -89,16 +89,16 @@ int RunConvert(const ConvertOptions& options, Console& console) {
             std::string shown = !destination.fileName.empty() ? options.output
                                 : options.output.empty()      ? relative
                                                               : destination.folder + "/" + relative;
-            if (!folder) folder = std::make_unique<host::OutputFolder>(destination.folder);
+            if (!folder) folder = std::make_unique<files::OutputFolder>(destination.folder);
             bool exists = folder->Exists(relative);
             if (exists && options.existing == ExistingPolicy::Skip) continue;
             if (exists && options.existing == ExistingPolicy::Refuse)
                 throw host::HostError(shown + " exists; not overwritten (use --overwrite or --skip-existing)");
             if (exists && std::any_of(options.pictures.begin(), options.pictures.end(),
-                                      [&](const std::string& input) { return host::SameFile(input, shown); }))
+                                      [&](const std::string& input) { return files::SameFile(input, shown); }))
                 throw host::HostError(shown + " is one of the pictures being converted; not replaced");
 
-            host::PendingFile file = folder->Create(relative);
+            files::PendingFile file = folder->Create(relative);
             file.Write(result.bytes.data(), result.bytes.size());
             if (!file.Commit(options.existing == ExistingPolicy::Overwrite)) {
                 if (options.existing == ExistingPolicy::Skip) continue;

@@ -66,13 +66,13 @@ public:
     static constexpr uint32_t kAskFirstSize = 64 * 1024;
 
     Extractor(const ExtractOptions& options, Console& console, host::ArchivePlugin& archives,
-              host::PicturePlugin& pictures, host::OutputFolder& folder, Tally& tally)
+              host::PicturePlugin& pictures, files::OutputFolder& folder, Tally& tally)
         : options_(options), console_(console), archives_(archives), pictures_(pictures), folder_(folder),
           tally_(tally) {}
 
     void ExtractArchive(const ArchiveJob& job) {
-        std::unique_ptr<host::InputFile> stored;
-        if (options_.raw) stored = std::make_unique<host::InputFile>(job.path);
+        std::unique_ptr<files::InputFile> stored;
+        if (options_.raw) stored = std::make_unique<files::InputFile>(job.path);
         std::vector<std::pair<uint32_t, std::string>> written;  // entry index, path
         for (uint32_t index : job.selected) {
             const host::ArchiveEntry& entry = job.contents.entries[index];
@@ -99,7 +99,7 @@ public:
 private:
     // False when the entry was skipped or failed (already reported).
     bool ExtractEntry(const ArchiveJob& job, const host::ArchiveEntry& entry, const std::string& relative,
-                      const host::InputFile* stored) {
+                      const files::InputFile* stored) {
         if (entry.sharesPositionWith) {
             Fail(job.path, entry,
                  "listed at the same position as entry " + std::to_string(*entry.sharesPositionWith) +
@@ -166,7 +166,7 @@ private:
 
     // Written in pieces, so that one large entry moves the progress line.
     bool Write(const std::string& relative, host::ByteSpan bytes) {
-        host::PendingFile file = folder_.Create(relative);
+        files::PendingFile file = folder_.Create(relative);
         const size_t piece = size_t{4} << 20;
         for (size_t done = 0; done < bytes.size; done += piece) {
             size_t size = std::min(piece, bytes.size - done);
@@ -203,7 +203,7 @@ private:
     Console& console_;
     host::ArchivePlugin& archives_;
     host::PicturePlugin& pictures_;
-    host::OutputFolder& folder_;
+    files::OutputFolder& folder_;
     Tally& tally_;
     size_t written_ = 0, skipped_ = 0, failed_ = 0;
     uint64_t entryBytes_ = 0, bytesShown_ = 0;  // of the entry at hand, for the progress line
@@ -214,7 +214,7 @@ bool HasGlobCharacters(const std::string& text) { return text.find_first_of("*?[
 
 bool IsExistingFile(const std::string& path) {
     try {
-        host::InputFile file(path);
+        files::InputFile file(path);
         return true;
     } catch (const std::exception&) {
         return false;
@@ -281,12 +281,12 @@ int RunExtract(const ExtractOptions& options, Console& console) {
         return tally.ExitCode();
     }
 
-    host::SetDirectWritesForBenchmark(options.directWrites);
-    host::InstallInterruptCleanup();
+    files::SetDirectWritesForBenchmark(options.directWrites);
+    files::InstallInterruptCleanup();
     size_t written = 0, skipped = 0, failed = 0;
     std::string folderName = options.outputFolder.empty() ? "." : options.outputFolder;
     try {
-        host::OutputFolder folder(folderName);
+        files::OutputFolder folder(folderName);
         Extractor extractor(options, console, archives, pictures, folder, tally);
         console.Progress().Start(totalEntries, totalBytes);
         for (const ArchiveJob& job : jobs) {

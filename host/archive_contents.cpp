@@ -43,7 +43,7 @@ namespace {
 // read per entry.
 class PeekReader {
 public:
-    explicit PeekReader(const InputFile& file) : file_(file) {}
+    explicit PeekReader(const files::InputFile& file) : file_(file) {}
 
     // Up to `count` bytes at `offset` (fewer at the end of the file).
     ByteSpan Peek(uint64_t offset, size_t count) {
@@ -58,7 +58,7 @@ public:
 
 private:
     static constexpr size_t kWindow = 64 * 1024;
-    const InputFile& file_;
+    const files::InputFile& file_;
     uint64_t start_ = 0;
     std::vector<uint8_t> window_;
 };
@@ -82,7 +82,7 @@ EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head, PicturePlugin&
 
 ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pictures,
                                     const std::string& path) {
-    InputFile file(path);
+    files::InputFile file(path);
     if (!archives.IsSupported(path)) throw HostError("not a ZORVAN archive");
     std::vector<ArchiveEntryRecord> records = archives.List(path);
     ArchiveContents contents;

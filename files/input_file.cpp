@@ -1,9 +1,10 @@
 #include "input_file.h"
 
-#include "plugin_module.h"
+#include <utility>
 
 #ifdef _WIN32
-#include "platform.h"
+#include <windows.h>
+
 #include "wide_text.h"
 #else
 #include <fcntl.h>
@@ -14,7 +15,7 @@
 #include <cstring>
 #endif
 
-namespace host {
+namespace files {
 
 #ifdef _WIN32
 std::string LastSystemError() {
@@ -33,21 +34,33 @@ std::string LastSystemError() {
     }
 }
 
-InputFile::InputFile(const std::string& path) {
-    handle_ = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) throw HostError("cannot open: " + LastSystemError());
+InputFile::InputFile(const std::string& path, Links links) {
+    // With Refuse the link itself is opened, and then seen for what it is.
+    const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (links == Links::Refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    handle_ = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
+                          nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) throw FileError("cannot open: " + LastSystemError());
     LARGE_INTEGER size;
     BY_HANDLE_FILE_INFORMATION about;
-    if (!GetFileInformationByHandle(handle_, &about) ||
-        (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !GetFileSizeEx(handle_, &size)) {
+    const char* refused = nullptr;
+    if (!GetFileInformationByHandle(handle_, &about) || (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !GetFileSizeEx(handle_, &size))
+        refused = "cannot open: not a regular file";
+    else if (about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT && links == Links::Refuse)
+        refused = "cannot open: it is a symbolic link";
+    if (refused) {
         CloseHandle(handle_);
-        throw HostError("cannot open: not a regular file");
+        throw FileError(refused);
     }
     size_ = static_cast<uint64_t>(size.QuadPart);
 }
 
-InputFile::~InputFile() { CloseHandle(handle_); }
+InputFile::~InputFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+}
+
+InputFile::InputFile(InputFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)), size_(other.size_) {}
 
 size_t InputFile::ReadSome(uint64_t offset, uint8_t* into, size_t count) const {
     size_t done = 0;
@@ -59,48 +72,14 @@ size_t InputFile::ReadSome(uint64_t offset, uint8_t* into, size_t count) const {
         DWORD got = 0;
         if (!ReadFile(handle_, into + done, chunk, &got, &at)) {
             if (GetLastError() == ERROR_HANDLE_EOF) break;
-            throw HostError("read error: " + LastSystemError());
+            throw FileError("read error: " + LastSystemError());
         }
         if (got == 0) break;
         done += got;
     }
     return done;
 }
-#else
-std::string LastSystemError() {
-    std::string text = std::strerror(errno);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && (text.size() < 2 || text[1] > 'Z'))
-        text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
-}
 
-InputFile::InputFile(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw HostError("cannot open: " + LastSystemError());
-    struct stat about;
-    if (fstat(fd_, &about) != 0 || !S_ISREG(about.st_mode)) {
-        close(fd_);
-        throw HostError("cannot open: not a regular file");
-    }
-    size_ = static_cast<uint64_t>(about.st_size);
-}
-
-InputFile::~InputFile() { close(fd_); }
-
-size_t InputFile::ReadSome(uint64_t offset, uint8_t* into, size_t count) const {
-    size_t done = 0;
-    while (done < count) {
-        ssize_t got = pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw HostError("read error: " + LastSystemError());
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return done;
-}
-#endif
-
-#ifdef _WIN32
 bool IsFolder(const std::string& path) {
     DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -128,6 +107,43 @@ bool SameFile(const std::string& a, const std::string& b) {
            x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 #else
+std::string LastSystemError() {
+    std::string text = std::strerror(errno);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && (text.size() < 2 || text[1] > 'Z'))
+        text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    return text;
+}
+
+InputFile::InputFile(const std::string& path, Links links) {
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0));
+    if (fd_ < 0 && errno == ELOOP && links == Links::Refuse) throw FileError("cannot open: it is a symbolic link");
+    if (fd_ < 0) throw FileError("cannot open: " + LastSystemError());
+    struct stat about;
+    if (fstat(fd_, &about) != 0 || !S_ISREG(about.st_mode)) {
+        close(fd_);
+        throw FileError("cannot open: not a regular file");
+    }
+    size_ = static_cast<uint64_t>(about.st_size);
+}
+
+InputFile::~InputFile() {
+    if (fd_ >= 0) close(fd_);
+}
+
+InputFile::InputFile(InputFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+
+size_t InputFile::ReadSome(uint64_t offset, uint8_t* into, size_t count) const {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t got = pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw FileError("read error: " + LastSystemError());
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
 bool IsFolder(const std::string& path) {
     struct stat about;
     return stat(path.c_str(), &about) == 0 && S_ISDIR(about.st_mode);
@@ -154,7 +170,17 @@ std::vector<uint8_t> InputFile::ReadAt(uint64_t offset, size_t count) const {
 
 void InputFile::ReadExactly(uint64_t offset, uint8_t* into, size_t count) const {
     if (offset > size_ || count > size_ - offset || ReadSome(offset, into, count) != count)
-        throw HostError("read error: the file ends early");
+        throw FileError("read error: the file ends early (did it change while it was read?)");
 }
 
-}  // namespace host
+std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, Links links) {
+    InputFile file(path, links);
+    if (file.Size() > limit)
+        throw FileError("cannot read: it holds " + std::to_string(file.Size()) + " bytes, more than the " +
+                        std::to_string(limit) + " it may hold");
+    std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
+    file.ReadExactly(0, bytes.data(), bytes.size());
+    return bytes;
+}
+
+}  // namespace files
