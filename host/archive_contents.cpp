@@ -121,15 +121,16 @@ std::string ReplaceExtension(const std::string& utf8Name, const std::string& ext
     return (hasExtension ? utf8Name.substr(0, dot) : utf8Name) + extension;
 }
 
-std::vector<std::string> PlanOutputPaths(const std::vector<ArchiveEntry>& entries, OutputNaming naming) {
+std::vector<OutputPaths> PlanOutputPaths(const std::vector<ArchiveEntry>& entries, OutputNaming naming) {
     OutputPlanner planner;
-    std::vector<std::string> paths;
-    paths.reserve(entries.size());
-    for (const ArchiveEntry& entry : entries) {
+    std::vector<OutputPaths> paths(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const ArchiveEntry& entry = entries[i];
         std::string name = entry.name;
         if (entry.kind == EntryKind::Audio && naming.audioAsWave) name = ReplaceExtension(name, ".wav");
-        if (entry.kind == EntryKind::Picture && naming.picturesAsPng) name = ReplaceExtension(name, ".png");
-        paths.push_back(planner.Assign(name));
+        paths[i].file = planner.Assign(name);
+        if (entry.kind == EntryKind::Picture && naming.picturePngs)
+            paths[i].png = planner.Assign(ReplaceExtension(paths[i].file, ".png"));
     }
     return paths;
 }

@@ -127,10 +127,13 @@ struct FileLook {
 
 class FileLooker {
 public:
+    explicit FileLooker(const BuildOptions& options) : options_(options) {}
+
     FileLook Look(const std::string& path, bool hash) {
         SourceFile file(path);
         FileLook look;
         look.size = file.size();
+        if (options_.onProgress) options_.onProgress(path, look.size);
         if (look.size <= kKeptFileBytes && kept_ + look.size <= kMostKeptBytes) {
             auto bytes = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(look.size));
             file.ReadAt(0, bytes->data(), bytes->size());
@@ -152,6 +155,7 @@ public:
     }
 
 private:
+    const BuildOptions& options_;
     uint64_t kept_ = 0;
 };
 
@@ -173,7 +177,10 @@ bool Unchanged(const FileLook& look, const WrittenFile& written) {
 class Planner {
 public:
     Planner(const fs::path& root, const NameEncoder& encodeName, const BuildOptions& options)
-        : root_(root.empty() ? std::string() : root.u8string() + "/"), encodeName_(encodeName), options_(options) {}
+        : root_(root.empty() ? std::string() : root.u8string() + "/"),
+          encodeName_(encodeName),
+          options_(options),
+          looker_(options) {}
 
     void PlanEntries(const Manifest& manifest, Folder& folder, RebuildPlan& plan);
     void PlanAdded(const Folder& folder, RebuildPlan& plan);
@@ -577,10 +584,15 @@ std::vector<std::string> PlanReport(const RebuildPlan& plan, bool everyEntry) {
                           std::to_string(plan.Count(PlanAction::Change)) + " changed, " +
                           std::to_string(plan.Count(PlanAction::Add)) + " added, " +
                           std::to_string(plan.Count(PlanAction::Remove)) + " left out";
-    if (plan.Exact())
+    if (plan.Exact()) {
         summary += ": the original archive, byte for byte";
-    else if (plan.manifest)
-        for (const std::string& reason : plan.notExact) summary += "; not byte for byte: " + reason;
+    } else if (plan.manifest) {
+        std::vector<std::string> reasons = plan.notExact;
+        if (plan.Count(PlanAction::Keep) != plan.items.size()) reasons.insert(reasons.begin(), "entries differ");
+        summary += ": not the original archive byte for byte";
+        for (size_t i = 0; i < reasons.size(); ++i) summary += (i == 0 ? " (" : "; ") + reasons[i];
+        summary += ")";
+    }
     lines.push_back(summary);
     return lines;
 }
@@ -646,6 +658,14 @@ void BuildArchive(const RebuildPlan& plan, ByteSink& sink, const BuildOptions& o
         case Making::EncodeAudio:
             entries.push_back(EncodedEntry(item, options, notes));
             break;
+        }
+    }
+    if (options.onProgress) {
+        for (ArchiveEntry& entry : entries) {
+            entry.writeData = [&options, write = std::move(entry.writeData), &entry](ByteSink& sink) {
+                write(sink);
+                options.onProgress(entry.label, entry.size);
+            };
         }
     }
     WriteArchive(sink, plan.layout, entries);
