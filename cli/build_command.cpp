@@ -155,9 +155,9 @@ int RunBuild(const BuildOptions& options, Console& console) {
         return kNothingDone;
     }
     for (const std::string& note : builder.Notes()) console.Note(note);
-    // In a new archive every file is added: only what was left aside tells anything.
+    // In a new archive every file is added: unless asked, only what was left aside is told.
     for (size_t i = 0; i + 1 < report.size(); ++i)
-        if (rebuild || report[i].rfind("ignore\t", 0) == 0) console.Note(ReportLine(report[i]));
+        if (rebuild || console.Verbose() || report[i].rfind("ignore\t", 0) == 0) console.Note(ReportLine(report[i]));
     console.Written(options.output);
     console.Note("built " + options.output + ": " + report.back());
     return kAllDone;

@@ -334,8 +334,8 @@ PlanItem Planner::NewFileItem(const std::string& source, const std::string& show
     item.name = entryName;
     std::optional<std::string> raw = encodeName_(entryName);
     if (!raw)
-        throw WriteError("the name " + Quoted(entryName) + " (of " + Quoted(shown) +
-                         ") cannot be written in the archive's code page");
+        throw WriteError("the name " + Quoted(entryName) + (shown == entryName ? "" : " (of " + Quoted(shown) + ")") +
+                         " cannot be written in the archive's code page");
     item.nameField = MakeNameField(*raw, entryName);
     FileLook look = looker_.Look(source, false);
     item.fileSize = look.size;
