@@ -222,7 +222,7 @@ Manifest ReadManifestFile(const fs::path& file) {
     try {
         return ManifestFromJson(bytes.data(), bytes.size());
     } catch (const ManifestError& error) {
-        throw ManifestError("'" + file.u8string() + "': " + error.what());
+        throw ManifestError("'" + file.generic_u8string() + "': " + error.what());
     }
 }
 

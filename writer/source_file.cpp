@@ -40,11 +40,10 @@ void SourceFile::CopyTo(ByteSink& sink, uint64_t offset, uint64_t count) const {
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path, uint64_t limit) {
-    const std::string utf8 = path.u8string();
     try {
-        return files::ReadWholeFile(utf8, limit, files::Links::Refuse);
+        return files::ReadWholeFile(path.u8string(), limit, files::Links::Refuse);
     } catch (const files::FileError& error) {
-        Fail(utf8, error);
+        Fail(path.generic_u8string(), error);
     }
 }
 

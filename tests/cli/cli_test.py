@@ -60,6 +60,7 @@ zorv build --help
 zorv pack -v sources/plain8.bmp sources/plain24.bmp sources/rgb.png sources/pal16.png -o packed
 zorv pack -v --signature E1 --depth 4 sources/pal16.png -o packed/P4.BMP
 zorv info packed/plain8.bmp packed/rgb.bmp packed/P4.BMP
+> hash packed/plain8.bmp packed/rgb.bmp packed/pal16.bmp packed/P4.BMP
 zorv pack --depth 1 sources/rgb.png sources/rgba.png notes.txt CG24.BMP missing.png -o packed
 zorv pack notes.txt
 zorv extract -v --convert -o rt plain.dat
