@@ -159,9 +159,13 @@ private:
         manifest.RecordFile(entry.index, paths.file, bytes, !options_.raw);
         if (entry.kind != host::EntryKind::Picture || (!manifest.Active() && !options_.convert)) return;
 
-        // The picture's depth, so that a PNG put in its place is packed at it again.
+        // The picture's depth, so that a PNG put in its place is packed at it
+        // again. Only a hint: an entry that merely looks like a picture has none.
         if (!options_.convert) {
-            manifest.RecordBitCount(entry.index, pictures_.GetPictureInfo(bytes.data, bytes.size).colorDepth);
+            try {
+                manifest.RecordBitCount(entry.index, pictures_.GetPictureInfo(bytes.data, bytes.size).colorDepth);
+            } catch (const host::PluginFailure&) {
+            }
             return;
         }
         host::PictureParts parts = pictures_.GetPicture(bytes.data, bytes.size);

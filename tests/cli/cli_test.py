@@ -507,7 +507,9 @@ def check_round_trips(zorv, work):
         for mode in ([], ["--raw"], ["--convert"]):
             out = "round-%s%s" % (archive[:-4], "".join(mode))
             code, _, err = zorv.run(["extract", "-q"] + mode + ["-o", out, archive], work)
-            assert code == 0, (archive, mode, err)
+            # An entry that only looks like a picture has no PNG; its file is still there.
+            lookalike = archive == "odd.dat" and mode == ["--convert"]
+            assert code == (1 if lookalike else 0) and (b"LOOKALIKE" in err) == lookalike, (archive, mode, err)
             code, _, err = zorv.run(["build", out, "-o", out + ".dat"], work)
             assert code == 0 and b"byte for byte" in err, (archive, mode, err)
             assert read(os.path.join(work, out + ".dat")) == read(os.path.join(work, archive)), (archive, mode)

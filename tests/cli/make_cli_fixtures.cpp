@@ -6,7 +6,7 @@
 //   make_cli_fixtures tiny DIR            tiny.dat (the archive benchmark's 65,535
 //                                         small entries), and tiny-files/
 //   make_cli_fixtures pictures DIR        the 2048x2048 benchmark pictures, packed
-//                                         (*.BMP) and plain (*-plain.bmp)
+//                                         (*.BMP) and plain (*-plain.bmp), and plain noise
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -73,7 +73,7 @@ void WriteArchive(const std::string& dir, const std::string& name, const archive
 // length, bytes after the codes, stereo), names with two-byte characters
 // (one ending in 0x5C) and bytes after a name's terminator, empty entries
 // first, in a row and last, junk between the data and the directory, and
-// bytes after it.
+// bytes after it, and an entry that only looks like a packed picture.
 Bytes OddArchive() {
     archive_builder::PwRecipe short16, wide20, stereo;
     short16.codes = archive_builder::Bytes(300, 21);
@@ -97,6 +97,9 @@ Bytes OddArchive() {
                       {"\x95\x5c.TXT", Text("table\r\n")},
                       {std::string("N\0after", 8), archive_builder::Bytes(33, 24)},
                       {"STEREO.PW", archive_builder::MakePwAudio(stereo)},
+                      // Filler whose first bytes the picture plug-in takes
+                      // for a packed picture's header, but cannot unpack.
+                      {"LOOKALIKE", archive_builder::Bytes(1 + (13867u * 7919u) % 200, 13867)},
                       {"E3", {}}};
     recipe.tail = archive_builder::Bytes(9, 25);
     Bytes archive = archive_builder::BuildArchive(recipe);
@@ -241,6 +244,9 @@ void Pictures(const std::string& dir) {
     Write(dir + "/TRUECOLOR.BMP", bitmap_builder::PackBitmap(truecolor));
     Write(dir + "/palette-plain.bmp", palette);
     Write(dir + "/PALETTE.BMP", bitmap_builder::PackBitmap(palette));
+    // What no parse can shrink, for the packer's worst case.
+    Write(dir + "/noise-plain.bmp",
+          BitmapFile(kBenchWidth, kBenchHeight, 8, MakeNoise(size_t{kBenchWidth} * kBenchHeight, 0xC0FFEE)));
 }
 
 }  // namespace
