@@ -62,10 +62,12 @@ public:
 
     // Writes the archive; WriteError (or a file error) when it cannot.
     void Write(const writer::RebuildPlan& plan) {
-        for (const writer::PlanItem& item : plan.items)
-            if (!item.source.empty() && item.action != writer::PlanAction::Remove &&
-                files::SameFile(item.source, options_.output))
-                throw writer::WriteError(options_.output + " is one of the files it is built from; not replaced");
+        // Only an archive that exists (it is replaced) can be one of the inputs.
+        if (files::IsFile(options_.output))
+            for (const writer::PlanItem& item : plan.items)
+                if (!item.source.empty() && item.action != writer::PlanAction::Remove &&
+                    files::SameFile(item.source, options_.output))
+                    throw writer::WriteError(options_.output + " is one of the files it is built from; not replaced");
         uint64_t items = 0, bytes = 0;
         for (const writer::PlanItem& item : plan.items) {
             if (item.action == writer::PlanAction::Remove) continue;
