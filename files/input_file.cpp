@@ -173,6 +173,17 @@ void InputFile::ReadExactly(uint64_t offset, uint8_t* into, size_t count) const 
         throw FileError("read error: the file ends early (did it change while it was read?)");
 }
 
+const uint8_t* WindowReader::Peek(uint64_t offset, size_t count, size_t* got) {
+    if (offset < start_ || offset - start_ > window_.size() || count > window_.size() - (offset - start_)) {
+        start_ = offset;
+        window_ = file_.ReadAt(offset, count > kWindow ? count : kWindow);
+    }
+    const size_t from = static_cast<size_t>(offset - start_);
+    const size_t have = window_.size() > from ? window_.size() - from : 0;
+    *got = count < have ? count : have;
+    return window_.data() + from;
+}
+
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, Links links) {
     InputFile file(path, links);
     if (file.Size() > limit)

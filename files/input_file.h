@@ -45,6 +45,23 @@ private:
     uint64_t size_ = 0;
 };
 
+// Many small reads that lie close together (the heads of entries stored
+// back to back) through one window: a read per 64 KiB, not one per piece.
+class WindowReader {
+public:
+    explicit WindowReader(const InputFile& file) : file_(file) {}
+
+    // Up to `count` bytes at `offset` (fewer at the end of the file); the
+    // pointer holds until the next call.
+    const uint8_t* Peek(uint64_t offset, size_t count, size_t* got);
+
+private:
+    static constexpr size_t kWindow = 64 * 1024;
+    const InputFile& file_;
+    uint64_t start_ = 0;
+    std::vector<uint8_t> window_;
+};
+
 // The whole file; a file larger than `limit` bytes is refused before
 // anything is allocated.
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, Links links = Links::Follow);

@@ -155,11 +155,10 @@ bool PendingFile::Commit(bool replace) {
         impl_.reset();
         return true;
     }
-    const system::Standing standing = system::WhatStands(*impl_->folder, impl_->name);
-    if (standing != system::Standing::Nothing && !replace) {
-        Discard();
-        return false;
-    }
+    // Without `replace` the rename itself refuses a taken name: no call more
+    // per file. Replacing, it must not be a link or a folder that goes.
+    const system::Standing standing =
+        replace ? system::WhatStands(*impl_->folder, impl_->name) : system::Standing::Nothing;
     if (standing == system::Standing::Link || standing == system::Standing::Other)
         throw FileError(impl_->shown +
                         (standing == system::Standing::Link ? " is a symbolic link" : " is not a file") +

@@ -91,11 +91,11 @@ bool Carry(SourceFile& file, uint64_t offset, uint64_t count, uint64_t* carried,
     return true;
 }
 
-void DescribeEntry(SourceFile& file, uint64_t offset, ManifestEntry& entry, uint64_t* carried,
-                   ReasonList& tooMuch) {
+void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset, ManifestEntry& entry,
+                   uint64_t* carried, ReasonList& tooMuch) {
     uint8_t head[kAudioHeaderBytes] = {};
     const size_t headSize = entry.storedSize < kAudioHeaderBytes ? entry.storedSize : kAudioHeaderBytes;
-    file.ReadAt(offset, head, headSize);
+    std::memcpy(head, file.Peek(heads, offset, headSize), headSize);
     const uint64_t codes = headSize == kAudioHeaderBytes ? Le32(head + 42) : 0;
     // The archive plug-in's rule: whole header, all codes stored, WAVE length below 4 GiB.
     if (headSize == kAudioHeaderBytes && HasAudioTags(head) && codes <= entry.storedSize - kAudioHeaderBytes &&
@@ -174,12 +174,13 @@ Manifest DescribeArchive(const fs::path& path) {
     uint64_t carried = 0;
     ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");
     ReasonList tooMuch("too many bytes to carry in the manifest");
+    files::WindowReader heads(file.file());
     uint64_t offset = kArchiveHeaderBytes;
     for (ManifestEntry& entry : manifest.entries) {
         if (offset + entry.storedSize > file.size())
             pastTheEnd.Add(Shown(entry.nameField));
         else
-            DescribeEntry(file, offset, entry, &carried, tooMuch);
+            DescribeEntry(file, heads, offset, entry, &carried, tooMuch);
         offset += entry.storedSize;
     }
 

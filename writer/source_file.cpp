@@ -39,6 +39,18 @@ void SourceFile::CopyTo(ByteSink& sink, uint64_t offset, uint64_t count) const {
     }
 }
 
+const uint8_t* SourceFile::Peek(files::WindowReader& window, uint64_t offset, size_t count) const {
+    size_t got = 0;
+    const uint8_t* bytes;
+    try {
+        bytes = window.Peek(offset, count, &got);
+    } catch (const files::FileError& error) {
+        Fail(path_, error);
+    }
+    if (got != count) Fail(path_, files::FileError("read error: the file ends early (did it change while it was read?)"));
+    return bytes;
+}
+
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path, uint64_t limit) {
     try {
         return files::ReadWholeFile(path.u8string(), limit, files::Links::Refuse);

@@ -23,6 +23,10 @@ public:
     void ReadAt(uint64_t offset, uint8_t* target, size_t count) const;
     // Streams `count` bytes from `offset` into `sink`.
     void CopyTo(ByteSink& sink, uint64_t offset, uint64_t count) const;
+    // Exactly `count` bytes at `offset` through `window`, for many small
+    // reads close together; valid until the next.
+    const uint8_t* Peek(files::WindowReader& window, uint64_t offset, size_t count) const;
+    const files::InputFile& file() const { return file_; }
 
 private:
     std::string path_;
