@@ -22,46 +22,26 @@ void ReportDrawing(Console& console, Tally& tally, const std::string& subject, c
 
 int RunConvert(const ConvertOptions& options, Console& console) {
     const bool toPng = options.format == "png";
-    OutputFiles outputs(options.pictures, options.output, options.existing);
-    if (outputs.NamesFileForSeveral()) {
-        console.Error(options.output, "not a folder: with several pictures -o names the folder to write into");
-        return kUsageError;
-    }
-
     host::PicturePlugin pictures;
-    Tally tally;
-    files::InstallInterruptCleanup();
-    ProgressLine& progress = console.Progress();
-    progress.Start(options.pictures.size(), 0);
-
-    for (const std::string& path : options.pictures) {
-        progress.SetLabel(path);
-        progress.Tick();
-        try {
-            std::vector<uint8_t> head(host::PicturePlugin::kProbeBytes, 0);
-            {
-                files::InputFile file(path);
-                std::vector<uint8_t> bytes = file.ReadAt(0, head.size());
-                std::copy(bytes.begin(), bytes.end(), head.begin());
-            }
-            if (!pictures.IsSupported(path, head.data())) throw host::HostError("not a ZORVAN packed picture");
-            tally.Usable();
-            host::PictureParts parts = pictures.GetPicture(path);
-            host::PictureFile result = toPng ? host::PictureToPng(parts) : host::PictureToBitmapFile(parts);
-            const std::string name = host::ReplaceExtension(files::BaseName(path), toPng ? ".png" : ".bmp");
-            const std::string shown = outputs.Write(name, result.bytes.data(), result.bytes.size());
-            if (!shown.empty()) {
-                console.Written(shown);
-                ReportDrawing(console, tally, path, result);
-            }
-        } catch (const std::exception& error) {
-            console.Error(path, error.what());
-            tally.Failed();
+    return MakeEach(options.pictures, options.output, options.existing, console,
+                    [&](const std::string& path, OutputFiles& outputs, Tally& tally) {
+        std::vector<uint8_t> head(host::PicturePlugin::kProbeBytes, 0);
+        {
+            files::InputFile file(path);
+            std::vector<uint8_t> bytes = file.ReadAt(0, head.size());
+            std::copy(bytes.begin(), bytes.end(), head.begin());
         }
-        progress.Advance(1, 0);
-    }
-    progress.Finish();
-    return tally.ExitCode();
+        if (!pictures.IsSupported(path, head.data())) throw host::HostError("not a ZORVAN packed picture");
+        tally.Usable();
+        host::PictureParts parts = pictures.GetPicture(path);
+        host::PictureFile result = toPng ? host::PictureToPng(parts) : host::PictureToBitmapFile(parts);
+        const std::string name = host::ReplaceExtension(files::BaseName(path), toPng ? ".png" : ".bmp");
+        const std::string shown = outputs.Write(name, result.bytes.data(), result.bytes.size());
+        if (!shown.empty()) {
+            console.Written(shown);
+            ReportDrawing(console, tally, path, result);
+        }
+    });
 }
 
 }  // namespace cli

@@ -52,4 +52,30 @@ std::string OutputFiles::Write(const std::string& name, const uint8_t* data, siz
     return shown;
 }
 
+int MakeEach(const std::vector<std::string>& inputs, const std::string& output, ExistingPolicy existing,
+             Console& console, const MakeOne& make) {
+    OutputFiles outputs(inputs, output, existing);
+    if (outputs.NamesFileForSeveral()) {
+        console.Error(output, "not a folder: with several inputs -o names the folder to write into");
+        return kUsageError;
+    }
+    Tally tally;
+    files::InstallInterruptCleanup();
+    ProgressLine& progress = console.Progress();
+    progress.Start(inputs.size(), 0);
+    for (const std::string& path : inputs) {
+        progress.SetLabel(path);
+        progress.Tick();
+        try {
+            make(path, outputs, tally);
+        } catch (const std::exception& error) {
+            console.Error(path, error.what());
+            tally.Failed();
+        }
+        progress.Advance(1, 0);
+    }
+    progress.Finish();
+    return tally.ExitCode();
+}
+
 }  // namespace cli

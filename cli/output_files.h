@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,5 +39,14 @@ private:
     std::unique_ptr<files::OutputFolder> folder_;  // made when the first file is ready
     host::OutputPlanner planner_;
 };
+
+// A command that makes one file of each input (convert, pack): checks -o,
+// then runs `make` for each input with the progress line; a failure is
+// named on stderr and counted, and the other inputs go on. `make` calls
+// tally.Usable() once it knows the input for one it can take. Returns the
+// exit code.
+using MakeOne = std::function<void(const std::string& input, OutputFiles& outputs, Tally& tally)>;
+int MakeEach(const std::vector<std::string>& inputs, const std::string& output, ExistingPolicy existing,
+             Console& console, const MakeOne& make);
 
 }  // namespace cli

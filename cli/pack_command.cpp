@@ -30,40 +30,20 @@ std::string PackedName(const std::string& path) {
 }  // namespace
 
 int RunPack(const PackOptions& options, Console& console) {
-    OutputFiles outputs(options.pictures, options.output, options.existing);
-    if (outputs.NamesFileForSeveral()) {
-        console.Error(options.output, "not a folder: with several pictures -o names the folder to write into");
-        return kUsageError;
-    }
     writer::PackOptions pack;
     pack.signature = options.signature == "E1" ? writer::PackedSignature::E1 : writer::PackedSignature::B1;
     pack.depth = static_cast<uint16_t>(options.depth);
     pack.parse = options.fast ? writer::LzssParse::Greedy : writer::LzssParse::Optimal;
-
-    Tally tally;
-    files::InstallInterruptCleanup();
-    ProgressLine& progress = console.Progress();
-    progress.Start(options.pictures.size(), 0);
-    for (const std::string& path : options.pictures) {
-        progress.SetLabel(path);
-        progress.Tick();
-        try {
-            const std::vector<uint8_t> input = files::ReadWholeFile(path, kLargestPicture);
-            if (writer::LooksLikePng(input.data(), input.size()) ||
-                writer::LooksLikePlainBitmap(input.data(), input.size()))
-                tally.Usable();
-            const writer::PackedPicture packed = writer::PackPicture(input.data(), input.size(), pack);
-            for (const std::string& note : packed.notes) console.Note(path + ": " + note);
-            const std::string shown = outputs.Write(PackedName(path), packed.file.data(), packed.file.size());
-            if (!shown.empty()) console.Written(shown);
-        } catch (const std::exception& error) {
-            console.Error(path, error.what());
-            tally.Failed();
-        }
-        progress.Advance(1, 0);
-    }
-    progress.Finish();
-    return tally.ExitCode();
+    return MakeEach(options.pictures, options.output, options.existing, console,
+                    [&](const std::string& path, OutputFiles& outputs, Tally& tally) {
+        const std::vector<uint8_t> input = files::ReadWholeFile(path, kLargestPicture);
+        if (writer::LooksLikePng(input.data(), input.size()) || writer::LooksLikePlainBitmap(input.data(), input.size()))
+            tally.Usable();
+        const writer::PackedPicture packed = writer::PackPicture(input.data(), input.size(), pack);
+        for (const std::string& note : packed.notes) console.Note(path + ": " + note);
+        const std::string shown = outputs.Write(PackedName(path), packed.file.data(), packed.file.size());
+        if (!shown.empty()) console.Written(shown);
+    });
 }
 
 }  // namespace cli
