@@ -2,14 +2,12 @@
 
 #include <cstring>
 
+#include "cpu_features.h"
 #include "plugin_frame.h"
 #include "pw_decode_table.h"
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
-#include <cpuid.h>
 #include <immintrin.h>
-
-#include <atomic>
 #define ZORV_AUDIO_VECTOR 1
 #endif
 
@@ -91,34 +89,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) uint32_t ExpandCodesVbmi(
     return k;
 }
 
-// Asked of the processor once. A plain atomic rather than a function-local
-// static: the modules carry no thread-safe initialisation guards, and two
-// threads that both ask store the same answer.
-enum : uint8_t { VbmiUnknown, VbmiAbsent, VbmiPresent };
-std::atomic<uint8_t> vbmiSupport{VbmiUnknown};
-
-// The instructions exist, and the system saves the vector registers they
-// use across thread switches (the opmask, upper-256 and high-16 ZMM states,
-// besides the SSE and AVX ones).
-bool ProcessorRunsVbmi() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_OSXSAVE)) return false;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
-    if (!(ebx & bit_AVX512F) || !(ebx & bit_AVX512BW) || !(ecx & bit_AVX512VBMI)) return false;
-    unsigned low = 0, high = 0;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    const unsigned zmmStates = 0xE6;  // SSE, AVX, opmask, ZMM0-15 upper halves, ZMM16-31
-    return (low & zmmStates) == zmmStates;
-}
-
-bool HasVbmi() {
-    uint8_t known = vbmiSupport.load(std::memory_order_relaxed);
-    if (known == VbmiUnknown) {
-        known = ProcessorRunsVbmi() ? VbmiPresent : VbmiAbsent;
-        vbmiSupport.store(known, std::memory_order_relaxed);
-    }
-    return known == VbmiPresent;
-}
 #endif
 
 void ExpandCodes(uint8_t* out, const uint8_t* codes, uint32_t count) {

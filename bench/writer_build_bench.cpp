@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "atomic_file.h"
-#include "input_file.h"
+#include "content_hash.h"
 #include "rebuild.h"
-#include "sha256.h"
+#include "source_file.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     writer::Manifest manifest = writer::DescribeArchive(reference);
     for (writer::ManifestEntry& entry : manifest.entries) {
         std::vector<uint8_t> bytes = writer::ReadWholeFile(in / entry.name, 1 << 20);
-        entry.file = writer::WrittenFile{entry.name, bytes.size(), writer::Sha256Hex(bytes.data(), bytes.size())};
+        entry.file = writer::WrittenFile{entry.name, bytes.size(), writer::ContentHashHex(bytes.data(), bytes.size())};
     }
     writer::WriteManifestFile(in, manifest);
 

@@ -4,7 +4,7 @@ one run: each case runs its commands interleaved, round after round, and
 compares medians. Everything is written under /dev/shm, so the disk's noise
 stays out.
 
-  bench/zorv_bench.py [--build build/native] [--rounds 7] [--only extract|convert|memory]
+  bench/zorv_bench.py [--build build/native] [--rounds 7] [--only extract|convert|memory|build|pack]
 
 Each line gives the median wall-clock and CPU time and their ratio to the
 last contender (the baseline). Cases:
@@ -14,6 +14,10 @@ last contender (the baseline). Cases:
   2048x2048 pictures to PNG             zorv convert   vs  ImageMagick's convert of the
                                         same plain bitmap (time and PNG size)
   peak memory extracting the largest fixture (/usr/bin/time -v)
+  building from 65,535 tiny files       zorv build     vs  tar -cf of the same files (a new
+                                        archive, and the rebuild of an extraction, whose
+                                        files are hashed against its manifest)
+  packing the 2048x2048 pictures        zorv pack      vs  zorv pack --fast (time and size)
 """
 
 import argparse
@@ -109,11 +113,37 @@ def convert_cases(zorv, work, rounds):
             os.path.getsize(os.path.join(work, name + "-im.png"))))
 
 
+def build_cases(zorv, work, rounds):
+    run([zorv, "extract", "-q", "-o", "extracted", "tiny.dat"], work)
+    compare("building an archive of 65,535 tiny files", [
+        ("zorv build (a new archive)", [zorv, "build", "-q", "tiny-files", "-o", "bout/new.dat"], "bout"),
+        ("zorv build (a rebuild, checked)", [zorv, "build", "-q", "extracted", "-o", "bout/re.dat"], "bout"),
+        ("tar -cf", ["tar", "-cf", "bout/tiny.tar", "-C", "tiny-files", "."], "bout"),
+    ], work, rounds)
+    run([zorv, "build", "-q", "extracted", "-o", "re.dat"], work)
+    with open(os.path.join(work, "re.dat"), "rb") as a, open(os.path.join(work, "tiny.dat"), "rb") as b:
+        print("  the rebuild is the original archive byte for byte: %s" % (a.read() == b.read()))
+
+
+def pack_cases(zorv, work, rounds):
+    for name in ("truecolor", "palette", "noise"):
+        plain = name + "-plain.bmp"
+        compare("packing the %s picture (2048x2048)" % name, [
+            ("zorv pack (optimal)", [zorv, "pack", "-q", "--overwrite", plain, "-o", name + "-optimal.bmp"], None),
+            ("zorv pack --fast (greedy)",
+             [zorv, "pack", "-q", "--overwrite", "--fast", plain, "-o", name + "-fast.bmp"], None),
+        ], work, rounds)
+        size = lambda file: os.path.getsize(os.path.join(work, file))
+        print("  size: plain %d bytes, optimal %d bytes (%.3f), --fast %d bytes (%.3f)" % (
+            size(plain), size(name + "-optimal.bmp"), size(name + "-optimal.bmp") / size(plain),
+            size(name + "-fast.bmp"), size(name + "-fast.bmp") / size(plain)))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default="build/native")
     parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--only", choices=["extract", "convert", "memory"])
+    parser.add_argument("--only", choices=["extract", "convert", "memory", "build", "pack"])
     parser.add_argument("--keep", action="store_true", help="keep the work folder under /dev/shm")
     options = parser.parse_args()
     zorv = os.path.abspath(os.path.join(options.build, "cli", "zorv"))
@@ -125,13 +155,19 @@ def main():
         if wanted("extract") or wanted("memory"):
             run([fixtures, "large", ".", "200", "1024"], work)
             run(["tar", "-cf", "large.tar", "-C", "large-files", "."], work)
-        if wanted("extract"):
+        if wanted("extract") or wanted("build"):
             run([fixtures, "tiny", "."], work)
+        if wanted("extract"):
             run(["tar", "-cf", "tiny.tar", "-C", "tiny-files", "."], work)
             extract_cases(zorv, work, options.rounds)
-        if wanted("convert"):
+        if wanted("build"):
+            build_cases(zorv, work, options.rounds)
+        if wanted("convert") or wanted("pack"):
             run([fixtures, "pictures", "."], work)
+        if wanted("convert"):
             convert_cases(zorv, work, options.rounds)
+        if wanted("pack"):
+            pack_cases(zorv, work, options.rounds)
         if wanted("memory"):
             shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
             kib = peak_memory_kib([zorv, "extract", "-q", "-o", "out", "large.dat"], work)

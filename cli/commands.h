@@ -1,4 +1,4 @@
-// The four commands. Each takes its parsed options and returns the exit
+// The commands. Each takes its parsed options and returns the exit
 // code; every failure is named on stderr by the time it returns.
 #pragma once
 
@@ -43,10 +43,31 @@ struct ConvertOptions {
     ExistingPolicy existing = ExistingPolicy::Refuse;
 };
 
+struct PackOptions {
+    std::vector<std::string> pictures;
+    std::string output;
+    std::string signature = "B1";
+    int depth = 0;  // 0: the picture's own
+    bool fast = false;
+    ExistingPolicy existing = ExistingPolicy::Refuse;
+};
+
+struct BuildOptions {
+    std::vector<std::string> inputs;  // one folder, or files
+    std::string output;
+    std::string signature;  // empty: a rebuild keeps the archive's, a new archive is ZRV01
+    bool encodeAudio = false;
+    bool dryRun = false;
+    bool fast = false;
+    bool overwrite = false;
+};
+
 int RunInfo(const InfoOptions& options, Console& console);
 int RunList(const ListOptions& options, Console& console);
 int RunExtract(const ExtractOptions& options, Console& console);
 int RunConvert(const ConvertOptions& options, Console& console);
+int RunPack(const PackOptions& options, Console& console);
+int RunBuild(const BuildOptions& options, Console& console);
 
 // Counts inputs and failures into the exit code: 2 when no input could be
 // used at all, else 1 when anything failed or was skipped, else 0.

@@ -133,8 +133,11 @@ void ProgressLine::Tick() {
 void ProgressLine::Draw() {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     double rate = seconds > 0 ? static_cast<double>(doneBytes_) / seconds : 0;
-    std::string line = std::to_string(doneItems_) + "/" + std::to_string(totalItems_);
+    // Without a total (files still being counted), what is done so far.
+    std::string line = std::to_string(doneItems_);
+    if (totalItems_ > 0) line += "/" + std::to_string(totalItems_);
     if (totalBytes_ > 0) line += ", " + Bytes(doneBytes_) + " of " + Bytes(totalBytes_);
+    else if (doneBytes_ > 0) line += ", " + Bytes(doneBytes_);
     if (totalBytes_ > 0 && seconds >= 0.5 && rate > 0) {
         line += ", " + Bytes(static_cast<uint64_t>(rate)) + "/s";
         if (totalBytes_ > doneBytes_)
@@ -221,7 +224,7 @@ std::vector<std::string> PrepareConsole(int argc, char** argv) {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> args;
-    for (int i = 0; i < count; ++i) args.push_back(host::WideToUtf8(wide[i]));
+    for (int i = 0; i < count; ++i) args.push_back(files::WideToUtf8(wide[i]));
     LocalFree(wide);
     return args;
 #else

@@ -15,7 +15,8 @@ enum class Verbosity { Quiet, Normal, Verbose };
 enum class ProgressMode { Auto, Always, Never };
 
 // Entries (or files) and bytes done of a known total, with rate and time
-// left; redrawn at most ten times a second.
+// left (or, with no total, what is done so far); redrawn at most ten
+// times a second.
 class ProgressLine {
 public:
     ProgressLine(bool enabled, std::FILE* out) : enabled_(enabled), out_(out) {}

@@ -6,6 +6,7 @@
 
 #include "archive_contents.h"
 #include "commands.h"
+#include "extract_manifest.h"
 #include "input_file.h"
 #include "name_glob.h"
 #include "output_folder.h"
@@ -19,7 +20,7 @@ namespace {
 struct ArchiveJob {
     std::string path;
     host::ArchiveContents contents;
-    std::vector<std::string> outputs;   // by entry index
+    std::vector<host::OutputPaths> outputs;  // by entry index
     std::vector<uint32_t> selected;     // entry indexes, in directory order
     std::string subfolder;              // empty for a single archive
 };
@@ -66,22 +67,21 @@ public:
     static constexpr uint32_t kAskFirstSize = 64 * 1024;
 
     Extractor(const ExtractOptions& options, Console& console, host::ArchivePlugin& archives,
-              host::PicturePlugin& pictures, host::OutputFolder& folder, Tally& tally)
+              host::PicturePlugin& pictures, files::OutputFolder& folder, Tally& tally)
         : options_(options), console_(console), archives_(archives), pictures_(pictures), folder_(folder),
           tally_(tally) {}
 
     void ExtractArchive(const ArchiveJob& job) {
-        std::unique_ptr<host::InputFile> stored;
-        if (options_.raw) stored = std::make_unique<host::InputFile>(job.path);
-        std::vector<std::pair<uint32_t, std::string>> written;  // entry index, path
+        std::unique_ptr<files::InputFile> stored;
+        if (options_.raw) stored = std::make_unique<files::InputFile>(job.path);
+        ManifestRecorder manifest(job.path, job.contents.entries.size(), console_);
         for (uint32_t index : job.selected) {
             const host::ArchiveEntry& entry = job.contents.entries[index];
-            std::string relative = job.subfolder.empty() ? job.outputs[index] : job.subfolder + "/" + job.outputs[index];
             console_.Progress().SetLabel(entry.name);
             entryBytes_ = options_.raw ? entry.storedSize : entry.deliveredSize;
             bytesShown_ = 0;
             try {
-                if (ExtractEntry(job, entry, relative, stored.get())) written.emplace_back(index, relative);
+                ExtractEntry(job, entry, stored.get(), manifest);
             } catch (const std::exception& error) {
                 Fail(job.path, entry, error.what());
             }
@@ -89,7 +89,13 @@ public:
             console_.Progress().Advance(1, entryBytes_ - bytesShown_);
             console_.Progress().Tick();
         }
-        // `written` is what a manifest of this extraction would record.
+        try {
+            const std::string written = manifest.Write(folder_, job.subfolder, options_.existing);
+            if (!written.empty()) console_.Written(Shown(written));
+        } catch (const std::exception& error) {
+            console_.Error(job.path, std::string("the manifest: ") + error.what());
+            tally_.Failed();
+        }
     }
 
     size_t Written() const { return written_; }
@@ -97,14 +103,22 @@ public:
     size_t Failed() const { return failed_; }
 
 private:
-    // False when the entry was skipped or failed (already reported).
-    bool ExtractEntry(const ArchiveJob& job, const host::ArchiveEntry& entry, const std::string& relative,
-                      const host::InputFile* stored) {
+    static std::string InFolder(const ArchiveJob& job, const std::string& path) {
+        return job.subfolder.empty() ? path : job.subfolder + "/" + path;
+    }
+
+    // Writes the entry's file (and with --convert, a packed picture's PNG
+    // beside it) and records them for the manifest. A skip or a failure is
+    // counted and reported here.
+    void ExtractEntry(const ArchiveJob& job, const host::ArchiveEntry& entry, const files::InputFile* stored,
+                      ManifestRecorder& manifest) {
+        const host::OutputPaths& paths = job.outputs[entry.index];
+        const std::string relative = InFolder(job, paths.file);
         if (entry.sharesPositionWith) {
             Fail(job.path, entry,
                  "listed at the same position as entry " + std::to_string(*entry.sharesPositionWith) +
                      ", so the plug-in cannot deliver it");
-            return false;
+            return;
         }
         // Whatever the names, one run never writes a file twice.
         std::string folded = relative;
@@ -114,7 +128,7 @@ private:
         if (!isNew) {
             Fail(job.path, entry, "its output path " + Shown(relative) + " is taken by entry " +
                                       std::to_string(earlier->second));
-            return false;
+            return;
         }
         // The rename into place refuses an existing file anyway; asking first
         // only saves the work of a large entry (when resuming, say).
@@ -139,17 +153,35 @@ private:
             bytes.size = entry.deliveredSize;
         }
 
-        host::PictureFile png;
-        if (options_.convert && entry.kind == host::EntryKind::Picture) {
-            host::PictureParts parts = pictures_.GetPicture(bytes.data, bytes.size);
-            png = host::PictureToPng(parts);
-            bytes = {png.bytes.data(), png.bytes.size()};
-        }
         if (!Write(relative, bytes)) return Existing(job, entry, relative);
         ++written_;
         console_.Written(Shown(relative));
+        manifest.RecordFile(entry.index, paths.file, bytes, !options_.raw);
+        if (entry.kind != host::EntryKind::Picture || (!manifest.Active() && !options_.convert)) return;
+
+        // The picture's depth, so that a PNG put in its place is packed at it
+        // again. Only a hint: an entry that merely looks like a picture has none.
+        if (!options_.convert) {
+            try {
+                manifest.RecordBitCount(entry.index, pictures_.GetPictureInfo(bytes.data, bytes.size).colorDepth);
+            } catch (const host::PluginFailure&) {
+            }
+            return;
+        }
+        host::PictureParts parts = pictures_.GetPicture(bytes.data, bytes.size);
+        const host::ByteSpan info = parts.info.Bytes();
+        if (info.size >= 16) manifest.RecordBitCount(entry.index, static_cast<uint16_t>(info.data[14] | info.data[15] << 8));
+        host::PictureFile png = host::PictureToPng(parts);
+        const host::ByteSpan pngBytes{png.bytes.data(), png.bytes.size()};
+        const std::string pngRelative = InFolder(job, paths.png);
+        if (!Write(pngRelative, pngBytes, false)) {
+            if (options_.existing != ExistingPolicy::Skip)
+                Fail(job.path, entry, Shown(pngRelative) + " exists; not overwritten (use --overwrite or --skip-existing)");
+            return;
+        }
+        console_.Written(Shown(pngRelative));
+        manifest.RecordPng(entry.index, paths.png, pngBytes);
         ReportDrawing(console_, tally_, job.path + ": " + entry.name, png);
-        return true;
     }
 
     host::HostBlock Deliver(const std::string& path, const host::ArchiveEntry& entry) {
@@ -164,15 +196,16 @@ private:
         return block;
     }
 
-    // Written in pieces, so that one large entry moves the progress line.
-    bool Write(const std::string& relative, host::ByteSpan bytes) {
-        host::PendingFile file = folder_.Create(relative);
+    // Written in pieces, so that one large entry moves the progress line
+    // (a PNG does not: its entry's bytes are counted already).
+    bool Write(const std::string& relative, host::ByteSpan bytes, bool counted = true) {
+        files::PendingFile file = folder_.Create(relative);
         const size_t piece = size_t{4} << 20;
         for (size_t done = 0; done < bytes.size; done += piece) {
             size_t size = std::min(piece, bytes.size - done);
             file.Write(bytes.data + done, size);
             // A PNG is not as long as the entry it comes from.
-            uint64_t shown = std::min<uint64_t>(size, entryBytes_ - bytesShown_);
+            uint64_t shown = counted ? std::min<uint64_t>(size, entryBytes_ - bytesShown_) : 0;
             bytesShown_ += shown;
             console_.Progress().Advance(0, shown);
             console_.Progress().Tick();
@@ -180,13 +213,12 @@ private:
         return file.Commit(options_.existing == ExistingPolicy::Overwrite);
     }
 
-    bool Existing(const ArchiveJob& job, const host::ArchiveEntry& entry, const std::string& relative) {
+    void Existing(const ArchiveJob& job, const host::ArchiveEntry& entry, const std::string& relative) {
         if (options_.existing == ExistingPolicy::Skip) {
             ++skipped_;
-            return false;
+            return;
         }
         Fail(job.path, entry, Shown(relative) + " exists; not overwritten (use --overwrite or --skip-existing)");
-        return false;
     }
 
     void Fail(const std::string& archive, const host::ArchiveEntry& entry, const std::string& why) {
@@ -203,7 +235,7 @@ private:
     Console& console_;
     host::ArchivePlugin& archives_;
     host::PicturePlugin& pictures_;
-    host::OutputFolder& folder_;
+    files::OutputFolder& folder_;
     Tally& tally_;
     size_t written_ = 0, skipped_ = 0, failed_ = 0;
     uint64_t entryBytes_ = 0, bytesShown_ = 0;  // of the entry at hand, for the progress line
@@ -214,7 +246,7 @@ bool HasGlobCharacters(const std::string& text) { return text.find_first_of("*?[
 
 bool IsExistingFile(const std::string& path) {
     try {
-        host::InputFile file(path);
+        files::InputFile file(path);
         return true;
     } catch (const std::exception&) {
         return false;
@@ -281,12 +313,12 @@ int RunExtract(const ExtractOptions& options, Console& console) {
         return tally.ExitCode();
     }
 
-    host::SetDirectWritesForBenchmark(options.directWrites);
-    host::InstallInterruptCleanup();
+    files::SetDirectWritesForBenchmark(options.directWrites);
+    files::InstallInterruptCleanup();
     size_t written = 0, skipped = 0, failed = 0;
     std::string folderName = options.outputFolder.empty() ? "." : options.outputFolder;
     try {
-        host::OutputFolder folder(folderName);
+        files::OutputFolder folder(folderName);
         Extractor extractor(options, console, archives, pictures, folder, tally);
         console.Progress().Start(totalEntries, totalBytes);
         for (const ArchiveJob& job : jobs) {

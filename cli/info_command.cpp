@@ -98,7 +98,7 @@ int RunInfo(const InfoOptions& options, Console& console) {
             // bytes in memory, the archive plug-in probes by path.
             std::vector<uint8_t> head(host::PicturePlugin::kProbeBytes, 0);
             {
-                host::InputFile file(path);
+                files::InputFile file(path);
                 std::vector<uint8_t> bytes = file.ReadAt(0, head.size());
                 std::copy(bytes.begin(), bytes.end(), head.begin());
             }

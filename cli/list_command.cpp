@@ -63,16 +63,16 @@ int RunList(const ListOptions& options, Console& console) {
             continue;
         }
         tally.Usable();
-        std::vector<std::string> outputs = host::PlanOutputPaths(contents.entries, {});
+        std::vector<host::OutputPaths> outputs = host::PlanOutputPaths(contents.entries, {});
         if (options.json) {
             nlohmann::json entries = nlohmann::json::array();
             for (size_t i = 0; i < contents.entries.size(); ++i)
-                entries.push_back(EntryJson(contents.entries[i], outputs[i]));
+                entries.push_back(EntryJson(contents.entries[i], outputs[i].file));
             document.push_back({{"archive", path}, {"signature", contents.signature}, {"entries", entries}});
         } else if (options.jsonLines) {
             for (size_t i = 0; i < contents.entries.size(); ++i) {
                 nlohmann::json line = {{"archive", path}};
-                line.update(EntryJson(contents.entries[i], outputs[i]));
+                line.update(EntryJson(contents.entries[i], outputs[i].file));
                 console.DataLine(DumpJson(line, false));
             }
         } else if (options.nulSeparated) {
@@ -82,7 +82,7 @@ int RunList(const ListOptions& options, Console& console) {
             firstShown = false;
             console.DataLine("index   position     stored  delivered  kind     name");
             for (size_t i = 0; i < contents.entries.size(); ++i)
-                console.DataLine(Printable(EntryLine(contents.entries[i], outputs[i])));
+                console.DataLine(Printable(EntryLine(contents.entries[i], outputs[i].file)));
         }
     }
     if (options.json) console.DataLine(DumpJson(document, true));

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args = cli::PrepareConsole(argc, argv);
 
     CLI::App app{"Reads ZORVAN's packed pictures (*.bmp) and archives (*.dat) through the ZorvPict "
-                 "and ZorvPack plug-ins.",
+                 "and ZorvPack plug-ins, and writes them.",
                  "zorv"};
     app.footer(kExitCodes);
     app.require_subcommand(1);
@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"audio", "picture", "file"}))
         ->delimiter(',');
     auto* convertFlag = extractCommand->add_flag(
-        "--convert", extract.convert, "Write packed pictures as PNG files (extension .png in place of theirs)");
+        "--convert", extract.convert,
+        "Also write each packed picture as a PNG file beside it (extension .png in place of its own)");
     auto* rawFlag = extractCommand->add_flag(
         "--raw", extract.raw, "Write every entry's stored bytes unchanged, coded audio included");
     convertFlag->excludes(rawFlag);
@@ -102,7 +103,8 @@ int main(int argc, char** argv) {
     extractCommand->footer(
         "Coded audio is written as WAVE, its extension replaced by .wav. Each file is written under a\n"
         "temporary name and renamed into place when complete. Unsafe names are made safe and names\n"
-        "that collide get a suffix ~2, ~3, ...; 'zorv list' shows each path.\n\n" +
+        "that collide get a suffix ~2, ~3, ...; 'zorv list' shows each path. Beside the files goes\n"
+        "zorv-manifest.json (one per archive folder), from which 'zorv build' gives the archive back.\n\n" +
         std::string(kExitCodes));
 
     cli::ConvertOptions convert;
@@ -116,6 +118,47 @@ int main(int argc, char** argv) {
     AddExistingPolicy(convertCommand, convert.existing);
     convertCommand->footer(kExitCodes);
 
+    cli::PackOptions pack;
+    auto* packCommand = app.add_subcommand("pack", "Turn PNG and plain bitmap files into packed pictures");
+    packCommand->add_option("PICTURE", pack.pictures, "PNG or plain bitmap files")->required();
+    packCommand->add_option("-o,--output", pack.output,
+                            "Output file (one picture) or folder (default: the current folder)");
+    packCommand->add_option("--signature", pack.signature, "B1 (default) or E1")->check(CLI::IsMember({"B1", "E1"}));
+    packCommand->add_option("--depth", pack.depth, "Bits per pixel to write: 1, 4, 8, 24 or 32 (default: the picture's)")
+        ->check(CLI::IsMember({1, 4, 8, 24, 32}));
+    packCommand->add_flag("--fast", pack.fast, "Pack with the greedy parse: faster, a little larger");
+    AddExistingPolicy(packCommand, pack.existing);
+    packCommand->footer(
+        "A PNG with a palette becomes an 8-bit palette picture, RGB 24-bit, RGB with alpha 32-bit; with\n"
+        "--depth, a picture that does not fit that depth is refused. A plain bitmap file is packed as it\n"
+        "is. The packed picture keeps a .bmp name and otherwise gets .bmp in place of its extension.\n\n" +
+        std::string(kExitCodes));
+
+    cli::BuildOptions build;
+    auto* buildCommand = app.add_subcommand("build", "Write an archive from a folder or from files");
+    buildCommand->add_option("FOLDER_OR_FILES", build.inputs, "One folder, or files")->required();
+    buildCommand->add_option("-o,--output", build.output, "The archive to write (required unless --dry-run)");
+    buildCommand->add_option("--signature", build.signature,
+                             "ZRV00, ZRV01 or ZRV03 (a new archive: ZRV01; a rebuild keeps the archive's)")
+        ->check(CLI::IsMember({"ZRV00", "ZRV01", "ZRV03"}));
+    buildCommand->add_flag("--encode-audio", build.encodeAudio,
+                           "Store added .wav files as coded audio (a manifest's audio entries always are)");
+    buildCommand->add_flag("--dry-run", build.dryRun,
+                           "Only list, on stdout, what the build would change (-v: every entry), writing nothing");
+    buildCommand->add_flag("--fast", build.fast, "Pack changed pictures with the greedy parse: faster, a little larger");
+    buildCommand->add_flag("--overwrite", build.overwrite,
+                           "Replace the archive if it exists (never a symbolic link or a folder)");
+    buildCommand->footer(
+        "A folder that 'zorv extract' wrote, with its zorv-manifest.json, is rebuilt: entries whose files\n"
+        "are unchanged come back byte for byte, a changed file is encoded as its entry was (a .wav of\n"
+        "coded audio is coded again, a .png or plain .bmp in place of a packed picture is packed; a PNG\n"
+        "beside a packed picture replaces it), a new file is added at the end, and an entry whose file is\n"
+        "gone is left out. Any other folder becomes a new archive of its files in path order, named by\n"
+        "their paths (\\ between the parts); files given one by one are named by their file names. Names\n"
+        "are stored in code page 932 and must fit in 12 bytes. The archive is written whole or not at\n"
+        "all, under a temporary name renamed into place.\n\n" +
+        std::string(kExitCodes));
+
     std::vector<const char*> pointers;
     for (const std::string& arg : args) pointers.push_back(arg.c_str());
     try {
@@ -128,7 +171,7 @@ int main(int argc, char** argv) {
             for (size_t i = 1; i < args.size(); ++i) {
                 if (args[i] == "--progress") ++i;
                 else if (args[i].empty() || args[i][0] != '-') {
-                    message = "unknown command '" + args[i] + "' (commands: info, list, extract, convert)";
+                    message = "unknown command '" + args[i] + "' (commands: info, list, extract, convert, pack, build)";
                     break;
                 }
             }
@@ -146,7 +189,9 @@ int main(int argc, char** argv) {
         code = infoCommand->parsed()      ? cli::RunInfo(info, console)
                : listCommand->parsed()    ? cli::RunList(list, console)
                : extractCommand->parsed() ? cli::RunExtract(extract, console)
-                                          : cli::RunConvert(convert, console);
+               : convertCommand->parsed() ? cli::RunConvert(convert, console)
+               : packCommand->parsed()    ? cli::RunPack(pack, console)
+                                          : cli::RunBuild(build, console);
     } catch (const std::exception& error) {
         // The commands handle each input's failures themselves; what comes
         // here stopped everything (a plug-in missing, memory exhausted).

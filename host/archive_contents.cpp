@@ -38,31 +38,6 @@ size_t ArchiveContents::Count(EntryKind kind) const {
 
 namespace {
 
-// Entries lie back to back, so their first bytes are read through one
-// window: an archive of many small entries costs a read per 64 KiB, not a
-// read per entry.
-class PeekReader {
-public:
-    explicit PeekReader(const InputFile& file) : file_(file) {}
-
-    // Up to `count` bytes at `offset` (fewer at the end of the file).
-    ByteSpan Peek(uint64_t offset, size_t count) {
-        if (offset < start_ || offset + count > start_ + window_.size()) {
-            start_ = offset;
-            window_ = file_.ReadAt(offset, std::max(count, kWindow));
-        }
-        size_t from = static_cast<size_t>(offset - start_);
-        size_t have = window_.size() > from ? window_.size() - from : 0;
-        return {window_.data() + from, std::min(count, have)};
-    }
-
-private:
-    static constexpr size_t kWindow = 64 * 1024;
-    const InputFile& file_;
-    uint64_t start_ = 0;
-    std::vector<uint8_t> window_;
-};
-
 EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head, PicturePlugin& pictures,
                  const std::string& path, std::vector<uint8_t>& probe) {
     // Audio only when the plug-in's listing agrees: it sized the entry as
@@ -82,7 +57,7 @@ EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head, PicturePlugin&
 
 ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pictures,
                                     const std::string& path) {
-    InputFile file(path);
+    files::InputFile file(path);
     if (!archives.IsSupported(path)) throw HostError("not a ZORVAN archive");
     std::vector<ArchiveEntryRecord> records = archives.List(path);
     ArchiveContents contents;
@@ -90,7 +65,7 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pict
     if (std::optional<ArchiveHeader> h = ReadArchiveHeader(header.data(), header.size()))
         contents.signature = h->signature;
 
-    PeekReader peeks(file);
+    files::WindowReader peeks(file);
     std::vector<uint8_t> probe(PicturePlugin::kProbeBytes, 0);
     std::unordered_map<uint32_t, uint32_t> firstAtPosition;
     contents.entries.reserve(records.size());
@@ -103,7 +78,8 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pict
         entry.deliveredSize = record.outputSize;
         entry.rawName = EntryNameBytes(record);
         entry.name = NameToUtf8(entry.rawName);
-        ByteSpan head = peeks.Peek(record.position, std::min<uint32_t>(record.packedSize, kCodedAudioHeaderSize));
+        ByteSpan head;
+        head.data = peeks.Peek(record.position, std::min<uint32_t>(record.packedSize, kCodedAudioHeaderSize), &head.size);
         entry.kind = KindOf(record, head, pictures, path, probe);
         auto [first, inserted] = firstAtPosition.emplace(record.position, i);
         if (!inserted && (contents.entries[first->second].storedSize != 0 || entry.storedSize != 0))
@@ -121,15 +97,16 @@ std::string ReplaceExtension(const std::string& utf8Name, const std::string& ext
     return (hasExtension ? utf8Name.substr(0, dot) : utf8Name) + extension;
 }
 
-std::vector<std::string> PlanOutputPaths(const std::vector<ArchiveEntry>& entries, OutputNaming naming) {
+std::vector<OutputPaths> PlanOutputPaths(const std::vector<ArchiveEntry>& entries, OutputNaming naming) {
     OutputPlanner planner;
-    std::vector<std::string> paths;
-    paths.reserve(entries.size());
-    for (const ArchiveEntry& entry : entries) {
+    std::vector<OutputPaths> paths(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const ArchiveEntry& entry = entries[i];
         std::string name = entry.name;
         if (entry.kind == EntryKind::Audio && naming.audioAsWave) name = ReplaceExtension(name, ".wav");
-        if (entry.kind == EntryKind::Picture && naming.picturesAsPng) name = ReplaceExtension(name, ".png");
-        paths.push_back(planner.Assign(name));
+        paths[i].file = planner.Assign(name);
+        if (entry.kind == EntryKind::Picture && naming.picturePngs)
+            paths[i].png = planner.Assign(ReplaceExtension(paths[i].file, ".png"));
     }
     return paths;
 }

@@ -49,13 +49,17 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pict
 // How extraction names its files.
 struct OutputNaming {
     bool audioAsWave = true;      // coded audio gets ".wav" in place of its extension
-    bool picturesAsPng = false;   // packed pictures get ".png"
+    bool picturePngs = false;     // each packed picture also gets a ".png" beside it
 };
 
 // The safe, unique relative path of every entry, in directory order. All
 // entries are planned, selected or not, so a name never depends on which
 // others are extracted with it.
-std::vector<std::string> PlanOutputPaths(const std::vector<ArchiveEntry>& entries, OutputNaming naming);
+struct OutputPaths {
+    std::string file;
+    std::string png;  // with picturePngs, for a packed picture
+};
+std::vector<OutputPaths> PlanOutputPaths(const std::vector<ArchiveEntry>& entries, OutputNaming naming);
 
 // The name with its extension (if any) replaced by `extension` (".wav").
 // A leading dot does not start an extension.

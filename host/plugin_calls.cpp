@@ -76,6 +76,7 @@ ByteSpan HostBlock::Bytes() {
 PicturePlugin::PicturePlugin() : module_(PluginKind::Picture) {
     isSupported_ = ExportOf<decltype(isSupported_)>(module_, "IsSupported");
     getPicture_ = ExportOf<decltype(getPicture_)>(module_, "GetPicture");
+    getPictureInfo_ = ExportOf<decltype(getPictureInfo_)>(module_, "GetPictureInfo");
 }
 
 bool PicturePlugin::IsSupported(const std::string& path, const uint8_t* head) {
@@ -102,6 +103,15 @@ PictureParts PicturePlugin::GetPicture(const uint8_t* image, size_t size) {
     if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
         throw HostError("picture too large for the plug-in");
     return Call(reinterpret_cast<const char*>(image), static_cast<int32_t>(size), SourceInMemory);
+}
+
+PictureInfoRecord PicturePlugin::GetPictureInfo(const uint8_t* image, size_t size) {
+    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw HostError("picture too large for the plug-in");
+    PictureInfoRecord record = {};
+    Check(getPictureInfo_(reinterpret_cast<const char*>(image), static_cast<int32_t>(size), SourceInMemory, &record),
+          "GetPictureInfo");
+    return record;
 }
 
 // ---- archives -----------------------------------------------------------------

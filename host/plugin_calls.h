@@ -72,6 +72,10 @@ public:
     PictureParts GetPicture(const std::string& path);
     PictureParts GetPicture(const uint8_t* image, size_t size);
 
+    // The picture's record (size, colour depth) from a memory image of a
+    // whole file, without handing its pixels over. PluginFailure unless Ok.
+    PictureInfoRecord GetPictureInfo(const uint8_t* image, size_t size);
+
 private:
     PictureParts Call(const char* source, int32_t length, uint32_t flags);
 
@@ -79,6 +83,7 @@ private:
     int32_t(WINAPI* isSupported_)(const char*, uintptr_t);
     int32_t(WINAPI* getPicture_)(const char*, int32_t, uint32_t, HGLOBAL*, HGLOBAL*,
                                  ProgressCallback, intptr_t);
+    int32_t(WINAPI* getPictureInfo_)(const char*, int32_t, uint32_t, PictureInfoRecord*);
 };
 
 class ArchivePlugin {

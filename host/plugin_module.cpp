@@ -32,7 +32,7 @@ std::string ProgramFolder() {
         }
         path.resize(path.size() * 2);
     }
-    std::string utf8 = WideToUtf8(path);
+    std::string utf8 = files::WideToUtf8(path);
     size_t cut = utf8.find_last_of("\\/");
     return cut == std::string::npos ? "." : utf8.substr(0, cut);
 #else
@@ -61,7 +61,7 @@ void* OpenModule(const std::string& path, std::string& why) {
     // No "insert the disk" boxes, and the module's own folder for anything
     // it needs (it needs nothing but the system).
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    HMODULE module = LoadLibraryExW(Utf8ToWide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = LoadLibraryExW(files::Utf8ToWide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     DWORD error = GetLastError();
     SetErrorMode(oldMode);
     if (module == nullptr) why = error == ERROR_FILE_NOT_FOUND ? "" : "error " + std::to_string(error);
@@ -72,7 +72,7 @@ void* FindExport(void* module, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(module), name));
 }
 bool FileExists(const std::string& path) {
-    return GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(files::Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 #else
 void* OpenModule(const std::string& path, std::string& why) {

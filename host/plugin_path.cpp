@@ -28,7 +28,7 @@ bool ToAnsi(const std::wstring& wide, std::string& ansi) {
 }  // namespace
 
 std::string PathForPlugin(const std::string& utf8Path) {
-    std::wstring wide = Utf8ToWide(utf8Path);
+    std::wstring wide = files::Utf8ToWide(utf8Path);
     std::string ansi;
     if (ToAnsi(wide, ansi)) return ansi;
     DWORD n = GetShortPathNameW(wide.c_str(), nullptr, 0);

@@ -10,7 +10,7 @@ packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev valgr
           # zorv: PNG, arguments, JSON, and zlib for its Windows build
           libspng-dev libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev pkg-config
           # independent readers and a classic encoder for tests and benchmarks
-          python3 python3-pil imagemagick python3-lzss)
+          python3 python3-pil imagemagick python3-lzss xxhash)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,22 +1,22 @@
-// An output file that reaches its name only complete: written under a
-// temporary name in the target's own folder (so the rename never crosses a
-// file system) and renamed into place by Commit. Until then the target is
-// untouched; a failure, an exception or destruction without Commit removes
-// the temporary.
+// An output file that reaches its name only complete, as a sink for the
+// writers: the tools' pending file (written under a temporary name in the
+// target's own folder, renamed into place by Commit, removed when
+// abandoned or interrupted), with writes gathered into large pieces.
 #pragma once
 
 #include <filesystem>
 #include <vector>
 
 #include "byte_sink.h"
+#include "output_folder.h"  // files::PendingFile
 
 namespace writer {
 
 class AtomicFile : public ByteSink {
 public:
-    // Creates the temporary file; throws WriteError when it cannot.
+    // Creates the temporary file (and the target's folder when missing);
+    // throws WriteError when it cannot.
     explicit AtomicFile(const std::filesystem::path& target);
-    ~AtomicFile() override;
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
@@ -27,16 +27,11 @@ public:
     // fails. Throws WriteError; the temporary is gone either way.
     void Commit(bool replaceExisting);
 
-    // For a caller that removes temporaries when interrupted by a signal.
-    const std::filesystem::path& temporaryPath() const { return temporary_; }
-
 private:
     void Flush();
-    void Discard() noexcept;
 
-    std::filesystem::path target_;
-    std::filesystem::path temporary_;
-    int fd_ = -1;
+    std::string shown_;
+    files::PendingFile file_;
     std::vector<uint8_t> buffer_;
 };
 

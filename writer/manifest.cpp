@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "atomic_file.h"
-#include "input_file.h"
+#include "source_file.h"
 #include "packed_picture.h"
-#include "sha256.h"
+#include "content_hash.h"
 #include "zorvan_format.h"
 
 namespace writer {
@@ -49,7 +49,7 @@ private:
 // ---- JSON writing ----
 
 json WrittenFileJson(const WrittenFile& file, const char* holds) {
-    json value = {{"path", file.path}, {"size", file.size}, {"sha256", file.sha256}};
+    json value = {{"path", file.path}, {"size", file.size}, {"xxh64", file.hash}};
     if (holds) value["holds"] = holds;
     return value;
 }
@@ -83,7 +83,7 @@ struct DirectoryRecord {
 };
 
 // Takes `count` bytes at `offset` for the manifest when the budget allows.
-bool Carry(InputFile& file, uint64_t offset, uint64_t count, uint64_t* carried, std::vector<uint8_t>* bytes) {
+bool Carry(SourceFile& file, uint64_t offset, uint64_t count, uint64_t* carried, std::vector<uint8_t>* bytes) {
     if (*carried + count > kMostCarriedBytes) return false;
     *carried += count;
     bytes->resize(static_cast<size_t>(count));
@@ -91,11 +91,11 @@ bool Carry(InputFile& file, uint64_t offset, uint64_t count, uint64_t* carried, 
     return true;
 }
 
-void DescribeEntry(InputFile& file, uint64_t offset, ManifestEntry& entry, uint64_t* carried,
-                   ReasonList& tooMuch) {
+void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset, ManifestEntry& entry,
+                   uint64_t* carried, ReasonList& tooMuch) {
     uint8_t head[kAudioHeaderBytes] = {};
     const size_t headSize = entry.storedSize < kAudioHeaderBytes ? entry.storedSize : kAudioHeaderBytes;
-    file.ReadAt(offset, head, headSize);
+    std::memcpy(head, file.Peek(heads, offset, headSize), headSize);
     const uint64_t codes = headSize == kAudioHeaderBytes ? Le32(head + 42) : 0;
     // The archive plug-in's rule: whole header, all codes stored, WAVE length below 4 GiB.
     if (headSize == kAudioHeaderBytes && HasAudioTags(head) && codes <= entry.storedSize - kAudioHeaderBytes &&
@@ -145,7 +145,8 @@ uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
 }
 
 Manifest DescribeArchive(const fs::path& path) {
-    InputFile file(path.u8string());
+    // The archive the user named: a link to it is what the user means.
+    SourceFile file(path.u8string(), files::Links::Follow);
     const std::string who = "'" + path.u8string() + "'";
     Manifest manifest;
     manifest.archiveName = path.filename().u8string();
@@ -173,12 +174,13 @@ Manifest DescribeArchive(const fs::path& path) {
     uint64_t carried = 0;
     ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");
     ReasonList tooMuch("too many bytes to carry in the manifest");
+    files::WindowReader heads(file.file());
     uint64_t offset = kArchiveHeaderBytes;
     for (ManifestEntry& entry : manifest.entries) {
         if (offset + entry.storedSize > file.size())
             pastTheEnd.Add(Shown(entry.nameField));
         else
-            DescribeEntry(file, offset, entry, &carried, tooMuch);
+            DescribeEntry(file, heads, offset, entry, &carried, tooMuch);
         offset += entry.storedSize;
     }
 
@@ -221,7 +223,7 @@ Manifest ReadManifestFile(const fs::path& file) {
     try {
         return ManifestFromJson(bytes.data(), bytes.size());
     } catch (const ManifestError& error) {
-        throw ManifestError("'" + file.u8string() + "': " + error.what());
+        throw ManifestError("'" + file.generic_u8string() + "': " + error.what());
     }
 }
 

@@ -3,7 +3,7 @@
 // identifies the archive beyond its entries' contents (its header bytes, the
 // raw name fields, the bytes between the data and the directory and after
 // it, and for coded audio what a WAVE cannot carry), what was written for
-// each entry with its SHA-256, and, where the archive's layout is one a
+// each entry with its digest, and, where the archive's layout is one a
 // rebuild cannot reproduce, why.
 #pragma once
 
@@ -41,7 +41,7 @@ enum class WrittenForm {
 struct WrittenFile {
     std::string path;  // relative to the manifest's folder, '/' between parts, UTF-8
     uint64_t size = 0;
-    std::string sha256;  // lower-case hexadecimal
+    std::string hash;  // ContentHashHex of its bytes
 };
 
 struct ManifestEntry {

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "manifest.h"
-#include "sha256.h"
+#include "content_hash.h"
 #include "zorvan_format.h"
 
 namespace writer {
@@ -45,10 +45,10 @@ const std::vector<Member>& MembersOf(Place place) {
         {"kind", Type::Text, true}, {"file", Type::Object, false}, {"audio", Type::Object, false},
         {"picture", Type::Object, false}};
     static const std::vector<Member> kFile = {
-        {"path", Type::Text, true}, {"size", Type::Number, true}, {"sha256", Type::Text, true},
+        {"path", Type::Text, true}, {"size", Type::Number, true}, {"xxh64", Type::Text, true},
         {"holds", Type::Text, true}};
     static const std::vector<Member> kPng = {
-        {"path", Type::Text, true}, {"size", Type::Number, true}, {"sha256", Type::Text, true}};
+        {"path", Type::Text, true}, {"size", Type::Number, true}, {"xxh64", Type::Text, true}};
     static const std::vector<Member> kAudio = {{"header", Type::Text, true}, {"trailing", Type::Text, true}};
     static const std::vector<Member> kPicture = {
         {"signature", Type::Text, false}, {"bitCount", Type::Number, false}, {"png", Type::Object, false}};
@@ -344,11 +344,11 @@ private:
             if (text.size() > 4096 || !IsSafeRelativePath(text) || text == kManifestFileName)
                 Bad(ValueWhere(), "'" + text + "' is not a plain relative path inside the folder");
             file_.path = std::move(text);
-        } else if (key == "sha256") {
-            uint8_t digest[32];
+        } else if (key == "xxh64") {
+            uint8_t digest[8];
             HexOfLength(text, [this] { return ValueWhere(); }, digest, sizeof digest);
             for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);  // as HexString writes
-            file_.sha256 = std::move(text);
+            file_.hash = std::move(text);
         } else if (text == "stored" || text == "wave") {  // "holds"
             entry_.form = text == "wave" ? WrittenForm::Wave : WrittenForm::Stored;
         } else {

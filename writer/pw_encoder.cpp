@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "cpu_features.h"
 #include "pw_decode_table.h"
 
 #if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
@@ -147,13 +148,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t EncodeCodesVbmi(ui
     return k;
 }
 
-bool HasVbmi() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi");
-    }();
-    return has;
-}
 #endif
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }

@@ -5,10 +5,10 @@
 #include <set>
 #include <unordered_map>
 
-#include "input_file.h"
+#include "source_file.h"
 #include "packed_picture.h"
 #include "pw_encoder.h"
-#include "sha256.h"
+#include "content_hash.h"
 #include "wave_file.h"
 
 namespace writer {
@@ -118,27 +118,30 @@ Folder ScanFolder(const fs::path& root, const fs::path& output) {
     return folder;
 }
 
-// A file's size and, when asked, its SHA-256; small files are kept.
+// A file's size and, when asked, its digest; small files are kept.
 struct FileLook {
     uint64_t size = 0;
-    std::string sha256;
+    std::string hash;
     std::shared_ptr<const std::vector<uint8_t>> content;
 };
 
 class FileLooker {
 public:
+    explicit FileLooker(const BuildOptions& options) : options_(options) {}
+
     FileLook Look(const std::string& path, bool hash) {
-        InputFile file(path);
+        SourceFile file(path);
         FileLook look;
         look.size = file.size();
+        if (options_.onProgress) options_.onProgress(path, look.size);
         if (look.size <= kKeptFileBytes && kept_ + look.size <= kMostKeptBytes) {
             auto bytes = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(look.size));
             file.ReadAt(0, bytes->data(), bytes->size());
             kept_ += look.size;
-            if (hash) look.sha256 = Sha256Hex(bytes->data(), bytes->size());
+            if (hash) look.hash = ContentHashHex(bytes->data(), bytes->size());
             look.content = std::move(bytes);
         } else if (hash) {
-            Sha256 digest;
+            ContentHash digest;
             std::vector<uint8_t> buffer(kStreamChunk);
             for (uint64_t at = 0; at < look.size;) {
                 size_t piece = static_cast<size_t>(std::min<uint64_t>(buffer.size(), look.size - at));
@@ -146,13 +149,13 @@ public:
                 digest.Update(buffer.data(), piece);
                 at += piece;
             }
-            auto sum = digest.Finish();
-            look.sha256 = HexString(sum.data(), sum.size());
+            look.hash = digest.FinishHex();
         }
         return look;
     }
 
 private:
+    const BuildOptions& options_;
     uint64_t kept_ = 0;
 };
 
@@ -161,12 +164,12 @@ std::vector<uint8_t> Head(const std::string& path, const FileLook& look, size_t 
     count = static_cast<size_t>(std::min<uint64_t>(count, look.size));
     if (look.content) return std::vector<uint8_t>(look.content->begin(), look.content->begin() + count);
     std::vector<uint8_t> head(count);
-    InputFile(path).ReadAt(0, head.data(), count);
+    SourceFile(path).ReadAt(0, head.data(), count);
     return head;
 }
 
 bool Unchanged(const FileLook& look, const WrittenFile& written) {
-    return look.size == written.size && look.sha256 == written.sha256;
+    return look.size == written.size && look.hash == written.hash;
 }
 
 // ---- Planning ----
@@ -174,7 +177,10 @@ bool Unchanged(const FileLook& look, const WrittenFile& written) {
 class Planner {
 public:
     Planner(const fs::path& root, const NameEncoder& encodeName, const BuildOptions& options)
-        : root_(root.empty() ? std::string() : root.u8string() + "/"), encodeName_(encodeName), options_(options) {}
+        : root_(root.empty() ? std::string() : root.u8string() + "/"),
+          encodeName_(encodeName),
+          options_(options),
+          looker_(options) {}
 
     void PlanEntries(const Manifest& manifest, Folder& folder, RebuildPlan& plan);
     void PlanAdded(const Folder& folder, RebuildPlan& plan);
@@ -328,8 +334,8 @@ PlanItem Planner::NewFileItem(const std::string& source, const std::string& show
     item.name = entryName;
     std::optional<std::string> raw = encodeName_(entryName);
     if (!raw)
-        throw WriteError("the name " + Quoted(entryName) + " (of " + Quoted(shown) +
-                         ") cannot be written in the archive's code page");
+        throw WriteError("the name " + Quoted(entryName) + (shown == entryName ? "" : " (of " + Quoted(shown) + ")") +
+                         " cannot be written in the archive's code page");
     item.nameField = MakeNameField(*raw, entryName);
     FileLook look = looker_.Look(source, false);
     item.fileSize = look.size;
@@ -401,14 +407,11 @@ public:
         hash_.Update(data, size);
         inner_.Write(data, size);
     }
-    std::string Hex() {
-        auto sum = hash_.Finish();
-        return HexString(sum.data(), sum.size());
-    }
+    std::string Hex() const { return hash_.FinishHex(); }
 
 private:
     ByteSink& inner_;
-    Sha256 hash_;
+    ContentHash hash_;
 };
 
 // The samples of an unchanged WAVE back into codes: each is a table value,
@@ -451,20 +454,20 @@ private:
 
 // Writes the file's bytes into `sink`: what planning kept, or the file read
 // again, checked against the size (and hash) planning saw.
-void WriteFileBytes(const PlanItem& item, uint64_t size, const std::string* sha256, ByteSink& sink) {
+void WriteFileBytes(const PlanItem& item, uint64_t size, const std::string* hash, ByteSink& sink) {
     if (item.content) {
         sink.Write(item.content->data(), item.content->size());
         return;
     }
-    InputFile file(item.source);
+    SourceFile file(item.source);
     if (file.size() != size) throw WriteError(Quoted(item.file) + " changed while the archive was written");
-    if (!sha256) {
+    if (!hash) {
         file.CopyTo(sink, 0, size);
         return;
     }
     HashingSink hashing(sink);
     file.CopyTo(hashing, 0, size);
-    if (hashing.Hex() != *sha256) throw WriteError(Quoted(item.file) + " changed while the archive was written");
+    if (hashing.Hex() != *hash) throw WriteError(Quoted(item.file) + " changed while the archive was written");
 }
 
 ArchiveEntry OriginalEntry(const PlanItem& item) {
@@ -475,7 +478,7 @@ ArchiveEntry OriginalEntry(const PlanItem& item) {
     if (entry.form == WrittenForm::Stored) {
         out.size = entry.storedSize;
         out.writeData = [&item](ByteSink& sink) {
-            WriteFileBytes(item, item.original->file->size, &item.original->file->sha256, sink);
+            WriteFileBytes(item, item.original->file->size, &item.original->file->hash, sink);
         };
         return out;
     }
@@ -484,7 +487,7 @@ ArchiveEntry OriginalEntry(const PlanItem& item) {
         const ManifestEntry& original = *item.original;
         sink.Write(original.audioHeader.data(), original.audioHeader.size());
         CodingSink coding(sink);
-        WriteFileBytes(item, original.file->size, &original.file->sha256, coding);
+        WriteFileBytes(item, original.file->size, &original.file->hash, coding);
         coding.Finish();
         sink.Write(original.audioTrailing.data(), original.audioTrailing.size());
     };
@@ -581,10 +584,15 @@ std::vector<std::string> PlanReport(const RebuildPlan& plan, bool everyEntry) {
                           std::to_string(plan.Count(PlanAction::Change)) + " changed, " +
                           std::to_string(plan.Count(PlanAction::Add)) + " added, " +
                           std::to_string(plan.Count(PlanAction::Remove)) + " left out";
-    if (plan.Exact())
+    if (plan.Exact()) {
         summary += ": the original archive, byte for byte";
-    else if (plan.manifest)
-        for (const std::string& reason : plan.notExact) summary += "; not byte for byte: " + reason;
+    } else if (plan.manifest) {
+        std::vector<std::string> reasons = plan.notExact;
+        if (plan.Count(PlanAction::Keep) != plan.items.size()) reasons.insert(reasons.begin(), "entries differ");
+        summary += ": not the original archive byte for byte";
+        for (size_t i = 0; i < reasons.size(); ++i) summary += (i == 0 ? " (" : "; ") + reasons[i];
+        summary += ")";
+    }
     lines.push_back(summary);
     return lines;
 }
@@ -650,6 +658,14 @@ void BuildArchive(const RebuildPlan& plan, ByteSink& sink, const BuildOptions& o
         case Making::EncodeAudio:
             entries.push_back(EncodedEntry(item, options, notes));
             break;
+        }
+    }
+    if (options.onProgress) {
+        for (ArchiveEntry& entry : entries) {
+            entry.writeData = [&options, write = std::move(entry.writeData), &entry](ByteSink& sink) {
+                write(sink);
+                options.onProgress(entry.label, entry.size);
+            };
         }
     }
     WriteArchive(sink, plan.layout, entries);

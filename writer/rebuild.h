@@ -25,6 +25,9 @@ struct BuildOptions {
     // The archive being written, when it lies in the folder: never taken
     // in as an entry of itself.
     std::filesystem::path output;
+    // Told of each file as planning reads it and of each entry as the build
+    // writes it (who, and how many bytes), for a progress display.
+    std::function<void(const std::string& label, uint64_t bytes)> onProgress;
 };
 
 // UTF-8 entry name to the archive's code page; nullopt when it cannot be

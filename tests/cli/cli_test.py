@@ -1,23 +1,29 @@
 #!/usr/bin/python3
 """zorv end to end, as a user meets it: a golden transcript of commands
-(exit code, stdout, stderr), the files extraction writes against the bytes
-the fixtures say must be delivered, a hostile archive extracted into a
-scratch tree that must stay unchanged outside the output folder, extractions
-killed mid-run, and missing plug-ins. The same test runs zorv natively and
-zorv.exe under Wine (--wine), against the same transcript."""
+(exit code, stdout, stderr, and digests of the archives written), the files
+extraction writes against the bytes the fixtures say must be delivered, the
+way back (pictures packed and shown again, WAVE files coded and extracted
+again, folders built and archives rebuilt byte for byte, an edited folder
+rebuilt), a hostile archive extracted into a scratch tree that must stay
+unchanged outside the output folder, extractions killed mid-run, and missing
+plug-ins. The same test runs zorv natively and zorv.exe under Wine (--wine),
+against the same transcript, so both write the same bytes."""
 
 import argparse
 import hashlib
 import json
 import os
 import random
+import re
 import shlex
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
 import time
+import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 GOLDEN = os.path.join(HERE, "golden", "transcript.txt")
@@ -49,6 +55,44 @@ zorv convert notes.txt
 zorv info 絵.BMP ゾルヴ.dat
 zorv extract -v -o 出力 ゾルヴ.dat *.TXT
 zorv convert -v 絵.BMP -o 出力/絵.png
+zorv pack --help
+zorv build --help
+zorv pack -v sources/plain8.bmp sources/plain24.bmp sources/rgb.png sources/pal16.png -o packed
+zorv pack -v --signature E1 --depth 4 sources/pal16.png -o packed/P4.BMP
+zorv info packed/plain8.bmp packed/rgb.bmp packed/P4.BMP
+> hash packed/plain8.bmp packed/rgb.bmp packed/pal16.bmp packed/P4.BMP
+zorv pack --depth 1 sources/rgb.png sources/rgba.png notes.txt CG24.BMP missing.png -o packed
+zorv pack notes.txt
+zorv extract -v --convert -o rt plain.dat
+zorv build --dry-run rt
+> copy sources/rgb.png rt/CG01.png
+> wave rt/SE01.wav
+> remove rt/DATA.BIN
+> write rt/ADDED.TXT added by hand
+zorv build --dry-run rt
+zorv build -v rt -o rt.dat
+> hash rt.dat
+zorv list rt.dat
+zorv build rt -o rt.dat
+zorv extract -q -o rt2 odd.dat
+zorv build -v rt2 -o rt2.dat
+> hash rt2.dat odd.dat
+zorv build --dry-run --signature ZRV00 rt2
+zorv build --encode-audio -v sources/tone.wav notes.txt -o files.dat
+> hash files.dat
+zorv list files.dat
+> write long/MUCH-TOO-LONG.TXT x
+zorv build long -o long.dat
+> write names/😀.txt x
+zorv build names -o names.dat
+zorv extract -q -o rt3 plain.dat
+> write rt3/SE01.wav RIFF\\x04\\x00\\x00\\x00WAVE
+zorv build rt3 -o rt3.dat
+zorv extract -q -o rt4 plain.dat
+> replace rt4/zorv-manifest.json "size":20, "size":21,
+zorv build rt4 -o rt4.dat
+zorv build rt4 sources/tone.wav -o x.dat
+zorv build rt4
 zorv
 zorv list --json --jsonl plain.dat
 zorv extract --raw --convert plain.dat
@@ -85,9 +129,73 @@ def shown(data):
     return text if text.endswith("\n") or not text else text + "\\ (no newline)\n"
 
 
+def decode_table():
+    """The coded-audio table, read from the project's own header."""
+    with open(os.path.join(HERE, "..", "..", "frame", "pw_decode_table.h")) as f:
+        text = f.read()
+    body = text[text.index("{", text.index("PwDecodeTable")) + 1:text.index("};")]
+    body = re.sub(r"/\*.*?\*/", "", body)
+    table = [eval(value) for value in body.replace("\n", " ").split(",") if value.strip()]
+    assert len(table) == 256 and table == sorted(table), "decode table"
+    return table
+
+
+def write_wave(path, samples, channels=1, rate=22050, width=2):
+    with wave.open(path, "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(width)
+        w.setframerate(rate)
+        if width == 1:
+            w.writeframes(bytes(samples))
+        else:
+            w.writeframes(b"".join(v.to_bytes(width, "little", signed=True) for v in samples))
+
+
+def read_wave(path):
+    with wave.open(path, "rb") as w:
+        assert w.getsampwidth() == 2
+        data = w.readframes(w.getnframes())
+        return w.getnchannels(), w.getframerate(), list(struct.unpack("<%dh" % (len(data) // 2), data))
+
+
+def file_action(line, work):
+    """A step of the transcript done by the test itself: editing files as a
+    user would, and showing digests of what zorv wrote (the same golden
+    lines for zorv and zorv.exe: the same bytes)."""
+    words = line.split(" ", 2)
+    what, path = words[0], os.path.join(work, words[1])
+    rest = words[2] if len(words) > 2 else ""
+    if what == "copy":
+        shutil.copy(os.path.join(work, words[1]), os.path.join(work, rest))
+    elif what == "remove":
+        os.remove(path)
+    elif what == "write":
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(rest.encode("utf-8").decode("unicode_escape").encode("latin-1"))
+    elif what == "replace":
+        old, new = rest.split(" ")
+        text = read(path).decode("utf-8")
+        assert old in text, line
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text.replace(old, new, 1))
+    elif what == "wave":
+        table = decode_table()
+        write_wave(path, [table[(i * 37) % 256] for i in range(777)], rate=11025)
+    elif what == "hash":
+        return "".join("%s  %s\n" % (hashlib.sha256(read(os.path.join(work, name))).hexdigest(), name)
+                       for name in line.split(" ")[1:])
+    else:
+        raise AssertionError("unknown step " + line)
+    return ""
+
+
 def transcript(zorv, work):
     lines = []
     for line in TRANSCRIPT.strip().splitlines():
+        if line.startswith("> "):
+            lines.append("%s\n%s" % (line, file_action(line[2:], work)))
+            continue
         code, out, err = zorv.run(shlex.split(line)[1:], work)
         lines.append("$ %s\nexit %d\n--- stdout\n%s--- stderr\n%s" % (line, code, shown(out), shown(err)))
     return "\n".join(lines)
@@ -220,7 +328,7 @@ def check_hostile(zorv, work):
             for name in files:
                 path = os.path.join(folder, name)
                 relative = os.path.relpath(path, out).replace(os.sep, "/")
-                if os.path.islink(path):
+                if os.path.islink(path) or relative == "zorv-manifest.json":
                     continue
                 assert relative.lower() in first, "unlisted file " + relative
                 entry = first[relative.lower()]
@@ -265,6 +373,165 @@ def check_interrupted(zorv, work):
     assert interrupted > 0, "no run was interrupted mid-way"
 
 
+def make_sources(work):
+    """Pictures and sounds for zorv pack and zorv build, made with Pillow and
+    Python's own wave module (the plain bitmaps come from the fixtures)."""
+    from PIL import Image
+    folder = os.path.join(work, "sources")
+    rng = random.Random(5)
+
+    def picture(mode, colours, name, size=(13, 9), palette=None):
+        image = Image.new(mode, size)
+        image.putdata([colours[rng.randrange(len(colours))] for _ in range(size[0] * size[1])])
+        if palette:
+            image.putpalette(palette)
+        image.save(os.path.join(folder, name))
+
+    rgb = [(rng.randrange(256), rng.randrange(256), rng.randrange(256)) for _ in range(300)]
+    picture("RGB", rgb, "rgb.png", (40, 30))
+    picture("RGBA", [c + (rng.choice([0, 128, 255]),) for c in rgb], "rgba.png", (40, 30))
+    picture("L", list(range(0, 256, 3)), "grey.png")
+    palette = [rng.randrange(256) for _ in range(768)]
+    picture("P", [0, 1], "pal2.png", palette=palette)
+    picture("P", list(range(16)), "pal16.png", palette=palette)
+    picture("P", list(range(256)), "pal256.png", (40, 30), palette=palette)
+    table = decode_table()
+    write_wave(os.path.join(folder, "tone.wav"), [table[(i * 11) % 256] for i in range(500)])
+
+
+def pixels(path):
+    from PIL import Image
+    with Image.open(path) as image:
+        return list(image.convert("RGB").getdata())
+
+
+def check_pack_pixels(zorv, work):
+    """picture -> zorv pack -> zorv convert shows the source's pixels, at every
+    depth and with both signatures; a depth a picture does not fit is refused."""
+    sources = {"pal2.png": {1, 4, 8, 24, 32}, "pal16.png": {4, 8, 24, 32}, "pal256.png": {8, 24, 32},
+               "grey.png": {8, 24, 32}, "rgb.png": {24, 32}, "rgba.png": {32}}
+    plain = ["plain%d.bmp" % depth for depth in (1, 4, 8, 24, 32)]
+    for signature in ("B1", "E1"):
+        for depth in (None, 1, 4, 8, 24, 32):
+            out = "packed-%s-%s" % (signature, depth)
+            inputs = list(sources) + (plain if depth is None else [])
+            args = ["pack", "-q", "--signature", signature, "-o", out] + (["--depth", str(depth)] if depth else [])
+            code, _, err = zorv.run(args + ["sources/" + name for name in inputs], work)
+            fits = [name for name in inputs if depth is None or name in plain or depth in sources[name]]
+            assert code == (0 if len(fits) == len(inputs) else 1), (args, code, err)
+            written = sorted(os.listdir(os.path.join(work, out)))
+            assert written == sorted(name[:-4] + ".bmp" for name in fits), (out, written, err)
+            code, infos, err = zorv.run(["info", "--json"] + [out + "/" + name for name in written], work)
+            assert code == 0 and all(d["signature"] == signature for d in json.loads(infos)), (out, err)
+            if depth:
+                assert all(d["bit_count"] == depth for d in json.loads(infos)), (out, infos)
+            code, _, err = zorv.run(["convert", "-q", "-o", out + "-png/"] + [out + "/" + name for name in written], work)
+            assert code == 0, err
+            for name in fits:
+                shown = pixels(os.path.join(work, out + "-png", name[:-4] + ".png"))
+                assert shown == pixels(os.path.join(work, "sources", name)), (out, name)
+
+
+def nearest(table, sample):
+    """The code a sample takes: the nearest table value, on a tie the one
+    nearer to zero."""
+    return min(range(256), key=lambda code: (abs(table[code] - sample), abs(table[code])))
+
+
+def check_audio_encoding(zorv, work):
+    """WAVE -> zorv build --encode-audio -> zorv extract gives the samples
+    back: exactly the table values, the nearest table value for any other,
+    after 8- and 24-bit samples are first brought to 16 bits."""
+    table = decode_table()
+    rng = random.Random(6)
+    folder = os.path.join(work, "waves")
+    os.makedirs(folder)
+    exact = [table[rng.randrange(256)] for _ in range(1000)]
+    noise = [rng.randrange(-32768, 32768) for _ in range(2000)]
+    eight = [rng.randrange(256) for _ in range(300)]
+    wide = [rng.randrange(-(1 << 23), 1 << 23) for _ in range(300)]
+    waves = {"EXACT.wav": (exact, 1, 2, exact), "NOISE.wav": (noise, 2, 2, noise),
+             "EIGHT.wav": (eight, 1, 1, [(v - 128) * 256 for v in eight]),
+             "WIDE.wav": (wide, 2, 3, [max(-32768, min(32767, int(abs(v) / 256 + 0.5) * (1 if v >= 0 else -1)))
+                                       for v in wide])}
+    for name, (samples, channels, width, _) in waves.items():
+        write_wave(os.path.join(folder, name), samples, channels, 8000 + channels, width)
+    code, _, err = zorv.run(["build", "--encode-audio", "-o", "waves.dat"] +
+                            ["waves/" + name for name in waves], work)
+    assert code == 0 and b"converted" in err, err
+    code, _, err = zorv.run(["extract", "-q", "-o", "waves-out", "waves.dat"], work)
+    assert code == 0, err
+    for name, (_, channels, _, wanted) in waves.items():
+        got_channels, rate, got = read_wave(os.path.join(work, "waves-out", name))
+        assert (got_channels, rate) == (channels, 8000 + channels), name
+        assert got == [table[nearest(table, v)] for v in wanted], name
+    assert read_wave(os.path.join(work, "waves-out", "EXACT.wav"))[2] == exact
+
+
+def tree(root):
+    """Every file under root, by its relative path, with its bytes."""
+    files = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            files[os.path.relpath(path, root).replace(os.sep, "/")] = read(path)
+    return files
+
+
+def check_folder_build(zorv, work):
+    """folder -> zorv build -> zorv list and extract gives the same files."""
+    rng = random.Random(7)
+    folder = os.path.join(work, "tree")
+    files = {"A.TXT": b"alpha\n", "EMPTY": b"", "SUB/B.BIN": bytes(rng.randrange(256) for _ in range(70000)),
+             "S/D/C.WAV": read(os.path.join(work, "sources", "tone.wav")), "Z/EMPTY2": b"",
+             "CG.BMP": read(os.path.join(work, "CG24.BMP"))}
+    for name, data in files.items():
+        os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    code, _, err = zorv.run(["build", "tree", "-o", "tree.dat"], work)
+    assert code == 0, err
+    names = [entry["name"] for entry in listing(zorv, work, "tree.dat")]
+    assert names == [name.replace("/", "\\") for name in sorted(files)], names
+    code, _, err = zorv.run(["extract", "-q", "-o", "tree-out", "tree.dat"], work)
+    assert code == 0, err
+    got = tree(os.path.join(work, "tree-out"))
+    del got["zorv-manifest.json"]
+    assert got == files, sorted(got)
+
+
+def check_round_trips(zorv, work):
+    """archive -> zorv extract -> zorv build gives the archive back byte for
+    byte, whatever the archive holds and however it was extracted."""
+    for archive in ("plain.dat", "hostile.dat", "odd.dat"):
+        for mode in ([], ["--raw"], ["--convert"]):
+            out = "round-%s%s" % (archive[:-4], "".join(mode))
+            code, _, err = zorv.run(["extract", "-q"] + mode + ["-o", out, archive], work)
+            # An entry that only looks like a picture has no PNG; its file is still there.
+            lookalike = archive == "odd.dat" and mode == ["--convert"]
+            assert code == (1 if lookalike else 0) and (b"LOOKALIKE" in err) == lookalike, (archive, mode, err)
+            code, _, err = zorv.run(["build", out, "-o", out + ".dat"], work)
+            assert code == 0 and b"byte for byte" in err, (archive, mode, err)
+            assert read(os.path.join(work, out + ".dat")) == read(os.path.join(work, archive)), (archive, mode)
+
+
+def check_transcript_outputs(zorv, work):
+    """What the transcript's builds left: the edited archive holds the edits
+    and reads back through the plug-ins; refused builds left nothing."""
+    code, _, err = zorv.run(["extract", "-q", "-o", "rt-out", "rt.dat"], work)
+    assert code == 0, err
+    got = tree(os.path.join(work, "rt-out"))
+    assert "DATA.BIN" not in got and got["ADDED.TXT"] == b"added by hand", sorted(got)
+    assert read_wave(os.path.join(work, "rt-out", "SE01.wav"))[2] == read_wave(os.path.join(work, "rt", "SE01.wav"))[2]
+    code, _, err = zorv.run(["convert", "-q", "rt-out/CG01.BMP", "-o", "rt-out/CG01-shown.png"], work)
+    assert code == 0 and pixels(os.path.join(work, "rt-out", "CG01-shown.png")) == pixels(
+        os.path.join(work, "sources", "rgb.png")), err
+    for refused in ("long.dat", "names.dat", "rt3.dat", "rt4.dat", "x.dat"):
+        assert not os.path.exists(os.path.join(work, refused)), refused
+    leftovers = [name for folder, _, names in os.walk(work) for name in names if name.startswith(".zorv-")]
+    assert not leftovers, leftovers
+
+
 def check_missing_plugins(zorv, work):
     """Without its plug-ins zorv says which one is missing and where it looked."""
     lonely = os.path.join(work, "lonely")
@@ -304,10 +571,14 @@ def main():
         # Paths beyond ASCII, which the plug-ins on Windows get in short form.
         shutil.copy(os.path.join(work, "plain.dat"), os.path.join(work, "ゾルヴ.dat"))
         shutil.copy(os.path.join(work, "CG24.BMP"), os.path.join(work, "絵.BMP"))
+        make_sources(work)
         checks = [lambda: check_transcript(zorv, work, options.update), lambda: check_files_and_json(zorv, work),
-                  lambda: check_hostile(zorv, work), lambda: check_interrupted(zorv, work),
-                  lambda: check_missing_plugins(zorv, work)]
-        names = ["transcript", "files and JSON", "hostile archive", "interrupted extraction", "missing plug-ins"]
+                  lambda: check_transcript_outputs(zorv, work), lambda: check_round_trips(zorv, work),
+                  lambda: check_pack_pixels(zorv, work), lambda: check_audio_encoding(zorv, work),
+                  lambda: check_folder_build(zorv, work), lambda: check_hostile(zorv, work),
+                  lambda: check_interrupted(zorv, work), lambda: check_missing_plugins(zorv, work)]
+        names = ["transcript", "files and JSON", "edited rebuild and refusals", "round trips", "pack pixels",
+                 "audio encoding", "folder build", "hostile archive", "interrupted extraction", "missing plug-ins"]
         for name, check in zip(names, checks):
             started = time.time()
             try:
@@ -322,7 +593,7 @@ def main():
             print("work folder: " + work)
         else:
             shutil.rmtree(work, ignore_errors=True)
-    print("%d passed, %d failed" % (5 - failures, failures))
+    print("%d passed, %d failed" % (len(checks) - failures, failures))
     return 1 if failures else 0
 
 

@@ -6,7 +6,7 @@
 //   make_cli_fixtures tiny DIR            tiny.dat (the archive benchmark's 65,535
 //                                         small entries), and tiny-files/
 //   make_cli_fixtures pictures DIR        the 2048x2048 benchmark pictures, packed
-//                                         (*.BMP) and plain (*-plain.bmp)
+//                                         (*.BMP) and plain (*-plain.bmp), and plain noise
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -68,6 +68,61 @@ void WriteArchive(const std::string& dir, const std::string& name, const archive
     }
 }
 
+// An archive with what a byte-for-byte rebuild must carry: every kind of
+// entry, coded audio with odd headers (format length 16 and 20, an extra
+// length, bytes after the codes, stereo), names with two-byte characters
+// (one ending in 0x5C) and bytes after a name's terminator, empty entries
+// first, in a row and last, junk between the data and the directory, and
+// bytes after it, and an entry that only looks like a packed picture.
+Bytes OddArchive() {
+    archive_builder::PwRecipe short16, wide20, stereo;
+    short16.codes = archive_builder::Bytes(300, 21);
+    short16.formatLength = 16;
+    wide20.codes = archive_builder::Bytes(200, 22);
+    wide20.formatLength = 20;
+    wide20.extraLength = 2;
+    wide20.trailing = 5;
+    stereo.codes = archive_builder::Bytes(400, 23);
+    stereo.channels = 2;
+    stereo.rate = 44100;
+    archive_builder::ArchiveRecipe recipe;
+    recipe.signature = "ZRV03";
+    recipe.byte7 = 0x07;
+    recipe.entries = {{"E0", {}},
+                      {"\x89\xb9\x90\xba.PW", archive_builder::MakePwAudio(short16)},
+                      {"VOICE2.PW", archive_builder::MakePwAudio(wide20)},
+                      {"E1", {}},
+                      {"E2", {}},
+                      {"\x8a\x47.BMP", PackedPicture({7, 5, 8, 0, 16}, 'E')},
+                      {"\x95\x5c.TXT", Text("table\r\n")},
+                      {std::string("N\0after", 8), archive_builder::Bytes(33, 24)},
+                      {"STEREO.PW", archive_builder::MakePwAudio(stereo)},
+                      // Filler whose first bytes the picture plug-in takes
+                      // for a packed picture's header, but cannot unpack.
+                      {"LOOKALIKE", archive_builder::Bytes(1 + (13867u * 7919u) % 200, 13867)},
+                      {"E3", {}}};
+    recipe.tail = archive_builder::Bytes(9, 25);
+    Bytes archive = archive_builder::BuildArchive(recipe);
+    // Junk between the data and the directory.
+    const uint32_t directory = archive_builder::DirectoryOffset(archive);
+    const Bytes junk = archive_builder::Bytes(11, 26);
+    archive.insert(archive.begin() + directory, junk.begin(), junk.end());
+    archive_builder::SetHeader(archive, static_cast<uint16_t>(recipe.entries.size()),
+                               directory + static_cast<uint32_t>(junk.size()));
+    return archive;
+}
+
+// Sources for zorv pack and round trips: plain bitmap files of every depth
+// zorv pack takes as they are, and the round-trip archive.
+void RoundTripFixtures(const std::string& dir) {
+    MakeFolder((dir + "/sources").c_str());
+    const bitmap_builder::BitmapRecipe plain[] = {{13, 9, 1}, {13, 9, 4}, {13, -9, 8}, {13, 9, 24}, {13, 9, 32}};
+    for (const auto& recipe : plain)
+        Write(dir + "/sources/plain" + std::to_string(recipe.bitCount) + ".bmp",
+              bitmap_builder::BuildBitmap(recipe).file);
+    Write(dir + "/odd.dat", OddArchive());
+}
+
 void Fixtures(const std::string& dir) {
     MakeFolder((dir + "/expected").c_str());
 
@@ -121,6 +176,8 @@ void Fixtures(const std::string& dir) {
         audio.push_back(isAudio);
     }
     WriteArchive(dir, "hostile", hostile, audio);
+
+    RoundTripFixtures(dir);
 }
 
 // N entries of `kib` KiB, and the same files as zorv delivers them.
@@ -187,6 +244,9 @@ void Pictures(const std::string& dir) {
     Write(dir + "/TRUECOLOR.BMP", bitmap_builder::PackBitmap(truecolor));
     Write(dir + "/palette-plain.bmp", palette);
     Write(dir + "/PALETTE.BMP", bitmap_builder::PackBitmap(palette));
+    // What no parse can shrink, for the packer's worst case.
+    Write(dir + "/noise-plain.bmp",
+          BitmapFile(kBenchWidth, kBenchHeight, 8, MakeNoise(size_t{kBenchWidth} * kBenchHeight, 0xC0FFEE)));
 }
 
 }  // namespace

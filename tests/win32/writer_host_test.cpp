@@ -12,7 +12,7 @@
 #include "host_harness.h"
 #include "packed_picture.h"
 #include "rebuild.h"
-#include "sha256.h"
+#include "content_hash.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ void ExtractAndRebuild(const Plugins& p, const fs::path& root) {
         std::vector<uint8_t> bytes = Get(p, archive.string(), listed[i].position);
         const std::string path = "entry" + std::to_string(i);
         WriteWholeFile((root / "x" / path).string(), bytes);
-        manifest.entries[i].file = writer::WrittenFile{path, bytes.size(), writer::Sha256Hex(bytes.data(), bytes.size())};
+        manifest.entries[i].file = writer::WrittenFile{path, bytes.size(), writer::ContentHashHex(bytes.data(), bytes.size())};
     }
     writer::WriteManifestFile(root / "x", manifest);
     writer::RebuildPlan plan = writer::PlanRebuild(

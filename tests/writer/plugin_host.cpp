@@ -13,7 +13,7 @@
 #include "plugin_frame.h"
 #include "pw_encoder.h"
 #include "safe_path.h"
-#include "sha256.h"
+#include "content_hash.h"
 
 namespace writer_test {
 
@@ -132,7 +132,7 @@ writer::Manifest ExtractWithManifest(const std::string& archive, const fs::path&
         fs::create_directories((folder / fs::u8path(path)).parent_path());
         std::ofstream(folder / fs::u8path(path), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        entry.file = writer::WrittenFile{path, bytes.size(), writer::Sha256Hex(bytes.data(), bytes.size())};
+        entry.file = writer::WrittenFile{path, bytes.size(), writer::ContentHashHex(bytes.data(), bytes.size())};
         PictureInfoRecord record;
         if (entry.kind == writer::EntryKind::Picture &&
             getPictureInfo(reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()),

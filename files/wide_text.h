@@ -5,10 +5,10 @@
 #ifdef _WIN32
 #include <string>
 
-namespace host {
+namespace files {
 
 std::wstring Utf8ToWide(const std::string& utf8);
 std::string WideToUtf8(const std::wstring& wide);
 
-}  // namespace host
+}  // namespace files
 #endif

@@ -11,9 +11,13 @@
 #include <memory>
 #include <string>
 
-namespace host {
+#include "file_error.h"
 
-class OutputFolder;
+namespace files {
+
+namespace system {
+struct Folder;
+}
 
 // A file being written under a temporary name. Removed unless committed,
 // also when the program is interrupted (see InstallInterruptCleanup).
@@ -25,11 +29,15 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
     PendingFile& operator=(PendingFile&&) = delete;
 
-    // HostError when the bytes cannot be written (a full disk).
+    // FileError when the bytes cannot be written (a full disk).
     void Write(const uint8_t* data, size_t size);
 
+    // Asks the system to put the bytes on the disk before the rename, for
+    // a file whose loss in a crash would cost more than the wait.
+    void Sync();
+
     // Renames the file into place. With `replace`, whatever file stands at
-    // its name is replaced (never a link or a folder: HostError); without,
+    // its name is replaced (never a link or a folder: FileError); without,
     // false when anything stands there, and the temporary is removed.
     bool Commit(bool replace);
 
@@ -44,14 +52,14 @@ private:
 class OutputFolder {
 public:
     // Creates the folder, and the folders above it, when missing. The path
-    // itself is taken as the user gave it. HostError when it cannot be made.
+    // itself is taken as the user gave it. FileError when it cannot be made.
     explicit OutputFolder(const std::string& path);
     ~OutputFolder();
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;
 
     // `relative` is a path from SafeRelativePath: parts joined by '/', none
-    // of them empty, "." or ".." (HostError otherwise).
+    // of them empty, "." or "..", and no '\' or ':' (FileError otherwise).
 
     // Whether anything (a file, folder or link) stands at the path.
     bool Exists(const std::string& relative);
@@ -61,21 +69,28 @@ public:
 
     const std::string& Path() const { return path_; }
 
-    struct Folder;
-
 private:
-    std::shared_ptr<Folder> OpenFolder(const std::string& relativeFolder, bool create);
+    std::shared_ptr<system::Folder> OpenFolder(const std::string& relativeFolder, bool create);
 
     std::string path_;
-    std::map<std::string, std::shared_ptr<Folder>> folders_;
+    std::map<std::string, std::shared_ptr<system::Folder>> folders_;
 };
 
-// Makes an interrupt (Ctrl+C, SIGINT, SIGTERM, SIGHUP, a closed stdout) remove the pending
-// temporaries before the program ends as it otherwise would.
+// One file the user named by its path: the folder it goes in (made when
+// missing) and a pending file there for it. FileError when the path names
+// a folder or the folder cannot be made.
+PendingFile CreateFileAt(const std::string& path);
+
+// The folder part and the name of a path ("." for a bare name).
+std::string FolderOf(const std::string& path);
+std::string BaseName(const std::string& path);
+
+// Makes an interrupt (Ctrl+C, SIGINT, SIGTERM, SIGHUP, a closed stdout)
+// remove the pending temporaries before the program ends as it otherwise would.
 void InstallInterruptCleanup();
 
 // Benchmarks only: write each file straight under its name, without the
 // temporary and the rename, to measure what they cost.
 void SetDirectWritesForBenchmark(bool direct);
 
-}  // namespace host
+}  // namespace files

@@ -1,9 +1,9 @@
 #ifdef _WIN32
 #include "wide_text.h"
 
-#include "platform.h"
+#include <windows.h>
 
-namespace host {
+namespace files {
 
 std::wstring Utf8ToWide(const std::string& utf8) {
     if (utf8.empty()) return std::wstring();
@@ -25,5 +25,5 @@ std::string WideToUtf8(const std::wstring& wide) {
     return utf8;
 }
 
-}  // namespace host
+}  // namespace files
 #endif

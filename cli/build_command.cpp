@@ -1,0 +1,168 @@
+// zorv build: an archive from a folder (rebuilt byte for byte from what
+// extraction left, when its manifest is there) or from files. The archive
+// is written whole or not at all: everything that can be refused is
+// refused while planning, before the first byte, and the file reaches its
+// name only complete.
+#include <filesystem>
+
+#include "atomic_file.h"
+#include "commands.h"
+#include "input_file.h"
+#include "names.h"
+#include "rebuild.h"
+
+namespace cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> EncodeName(const std::string& utf8) { return host::Utf8ToName(utf8); }
+
+// A report line of the plan ("action<TAB>name<TAB>...") in columns.
+std::string ReportLine(const std::string& line) {
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos) return line;
+    std::string action = line.substr(0, tab);
+    std::string rest = line.substr(tab + 1);
+    for (size_t at = rest.find('\t'); at != std::string::npos; at = rest.find('\t', at + 2)) rest.replace(at, 1, "  ");
+    action.resize(std::max<size_t>(action.size(), 7), ' ');
+    return action + " " + rest;
+}
+
+class Builder {
+public:
+    Builder(const BuildOptions& options, Console& console) : options_(options), console_(console) {
+        writeOptions_.parse = options.fast ? writer::LzssParse::Greedy : writer::LzssParse::Optimal;
+        writeOptions_.encodeAudio = options.encodeAudio;
+        if (!options.output.empty()) writeOptions_.output = fs::u8path(options.output);
+    }
+
+    writer::RebuildPlan Plan(const std::string& folder) {
+        ShowPlanningProgress();
+        const fs::path root = fs::u8path(folder.empty() ? "." : folder);
+        std::error_code error;
+        if (!folder.empty() && fs::exists(root / writer::kManifestFileName, error)) {
+            writer::Manifest manifest = writer::ReadManifestFile(root / writer::kManifestFileName);
+            const std::string was(manifest.header.begin(), manifest.header.begin() + 5);
+            writer::RebuildPlan plan = writer::PlanRebuild(root, std::move(manifest), EncodeName, writeOptions_);
+            if (!options_.signature.empty() && options_.signature != was) {
+                writer::ArchiveLayout fresh = writer::DefaultLayout(writer::ParseArchiveSignature(options_.signature));
+                std::copy(fresh.signature.begin(), fresh.signature.begin() + 5, plan.layout.signature.begin());
+                plan.notExact.push_back("the signature changes from " + was + " to " + options_.signature);
+            }
+            return plan;
+        }
+        const auto signature = writer::ParseArchiveSignature(options_.signature.empty() ? "ZRV01" : options_.signature);
+        if (!folder.empty()) return writer::PlanFolderArchive(root, signature, EncodeName, writeOptions_);
+        std::vector<fs::path> paths;
+        for (const std::string& file : options_.inputs) paths.push_back(fs::u8path(file));
+        return writer::PlanFilesArchive(paths, signature, EncodeName, writeOptions_);
+    }
+
+    // Writes the archive; WriteError (or a file error) when it cannot.
+    void Write(const writer::RebuildPlan& plan) {
+        // Only an archive that exists (it is replaced) can be one of the inputs.
+        if (files::IsFile(options_.output))
+            for (const writer::PlanItem& item : plan.items)
+                if (!item.source.empty() && item.action != writer::PlanAction::Remove &&
+                    files::SameFile(item.source, options_.output))
+                    throw writer::WriteError(options_.output + " is one of the files it is built from; not replaced");
+        uint64_t items = 0, bytes = 0;
+        for (const writer::PlanItem& item : plan.items) {
+            if (item.action == writer::PlanAction::Remove) continue;
+            ++items;
+            bytes += item.making == writer::Making::Original ? item.original->storedSize : item.fileSize;
+        }
+        ProgressLine& progress = console_.Progress();
+        progress.Start(items, bytes);
+        writeOptions_.onProgress = [&progress](const std::string& label, uint64_t size) {
+            progress.Advance(1, size);
+            progress.SetLabel(label);
+            progress.Tick();
+        };
+        files::InstallInterruptCleanup();
+        writer::AtomicFile file(fs::u8path(options_.output));
+        writer::BuildArchive(plan, file, writeOptions_, &notes_);
+        file.Commit(options_.overwrite);
+        progress.Finish();
+    }
+
+    const std::vector<std::string>& Notes() const { return notes_; }
+
+private:
+    void ShowPlanningProgress() {
+        ProgressLine& progress = console_.Progress();
+        progress.Start(0, 0);
+        writeOptions_.onProgress = [&progress](const std::string& label, uint64_t size) {
+            progress.Advance(1, size);
+            progress.SetLabel(label);
+            progress.Tick();
+        };
+    }
+
+    const BuildOptions& options_;
+    Console& console_;
+    writer::BuildOptions writeOptions_;
+    std::vector<std::string> notes_;
+};
+
+// One folder, or files: anything else is a usage error (empty when fine).
+std::string CheckInputs(const BuildOptions& options, std::string& folder) {
+    if (options.output.empty() && !options.dryRun) return "-o is required: the archive to write";
+    if (options.inputs.size() == 1 && files::IsFolder(options.inputs[0])) {
+        folder = options.inputs[0];
+        return {};
+    }
+    for (const std::string& input : options.inputs)
+        if (files::IsFolder(input)) return input + " is a folder: give one folder, or files";
+    return {};
+}
+
+}  // namespace
+
+int RunBuild(const BuildOptions& options, Console& console) {
+    std::string folder;
+    const std::string usage = CheckInputs(options, folder);
+    if (!usage.empty()) {
+        console.Error("", usage);
+        return kUsageError;
+    }
+    if (!options.dryRun && !options.overwrite && files::IsFile(options.output)) {
+        console.Error(options.output, "exists; not overwritten (use --overwrite)");
+        return kNothingDone;
+    }
+    Builder builder(options, console);
+    writer::RebuildPlan plan;
+    try {
+        plan = builder.Plan(folder);
+        console.Progress().Finish();
+    } catch (const std::exception& error) {
+        console.Progress().Finish();
+        console.Error(folder, error.what());
+        return kNothingDone;
+    }
+    const bool rebuild = plan.manifest != nullptr;
+    const std::vector<std::string> report = writer::PlanReport(plan, console.Verbose());
+    if (options.dryRun) {
+        for (const std::string& line : report) console.DataLine(Printable(ReportLine(line)));
+        return kAllDone;
+    }
+
+    try {
+        builder.Write(plan);
+    } catch (const std::exception& error) {
+        console.Progress().Finish();
+        console.Error(options.output, error.what());
+        return kNothingDone;
+    }
+    for (const std::string& note : builder.Notes()) console.Note(note);
+    // In a new archive every file is added: unless asked, only what was left aside is told.
+    for (size_t i = 0; i + 1 < report.size(); ++i)
+        if (rebuild || console.Verbose() || report[i].rfind("ignore\t", 0) == 0) console.Note(ReportLine(report[i]));
+    console.Written(options.output);
+    console.Note("built " + options.output + ": " + report.back());
+    return kAllDone;
+}
+
+}  // namespace cli

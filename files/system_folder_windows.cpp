@@ -1,0 +1,169 @@
+// Folders and files on Windows: wide calls on full paths with the "\\?\"
+// prefix, so names are taken literally (no device names, no trimming of
+// dots and spaces); every folder on the way is checked for a reparse point
+// (symbolic link or junction) before it is used.
+#ifdef _WIN32
+#include <windows.h>
+
+#include <atomic>
+
+#include "system_folder.h"
+#include "wide_text.h"
+
+namespace files::system {
+
+struct Folder {
+    std::wstring path;  // full, with the long-path prefix
+};
+
+namespace {
+
+std::wstring PathIn(const Folder& folder, const std::string& name) { return folder.path + L"\\" + Utf8ToWide(name); }
+
+std::wstring LongPath(const std::wstring& full) {
+    if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
+    if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// ---- temporaries an interrupt must remove -------------------------------------------
+
+struct TemporarySlot {
+    std::atomic<bool> used{false};
+    wchar_t path[32768];
+};
+TemporarySlot temporaries[2];
+
+// Runs on a thread of its own; the file was opened for shared deletion, so
+// it goes when the process ends and closes it.
+BOOL WINAPI RemoveTemporaries(DWORD) {
+    for (TemporarySlot& slot : temporaries)
+        if (slot.used.load()) DeleteFileW(slot.path);
+    return FALSE;  // the default handler ends the process
+}
+
+}  // namespace
+
+int RegisterTemporary(const Folder& folder, const std::string& name) {
+    const std::wstring path = PathIn(folder, name);
+    for (int i = 0; i < 2; ++i) {
+        if (temporaries[i].used.load() || path.size() >= 32768) continue;
+        path.copy(temporaries[i].path, path.size());
+        temporaries[i].path[path.size()] = L'\0';
+        temporaries[i].used.store(true);
+        return i;
+    }
+    return -1;
+}
+
+void UnregisterTemporary(int slot) {
+    if (slot >= 0) temporaries[slot].used.store(false);
+}
+
+void InstallInterruptCleanup() { SetConsoleCtrlHandler(RemoveTemporaries, TRUE); }
+
+std::string TemporaryPrefix() { return ".zorv-" + std::to_string(GetCurrentProcessId()) + "-"; }
+
+// ---- folders ----------------------------------------------------------------------
+
+std::shared_ptr<Folder> OpenRoot(const std::string& path) {
+    std::wstring wide = Utf8ToWide(path);
+    DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(n, L'\0');
+    n = n ? GetFullPathNameW(wide.c_str(), n, &full[0], nullptr) : 0;
+    if (n == 0) throw FileError("cannot use the folder " + path + ": " + LastSystemError());
+    full.resize(n);
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+    full = LongPath(full);
+    // Create it and the folders above it. Prefixes that are no folders (the
+    // drive, a share) fail harmlessly; only the end result counts.
+    DWORD lastError = ERROR_PATH_NOT_FOUND;
+    for (size_t at = full.find(L'\\', 4);; at = full.find(L'\\', at + 1)) {
+        std::wstring prefix = full.substr(0, at);
+        if (GetFileAttributesW(prefix.c_str()) == INVALID_FILE_ATTRIBUTES && !CreateDirectoryW(prefix.c_str(), nullptr))
+            lastError = GetLastError();
+        if (at == std::wstring::npos) break;
+    }
+    DWORD attributes = GetFileAttributesW(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        SetLastError(lastError);
+        throw FileError("cannot create the folder " + path + ": " + LastSystemError());
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) throw FileError("cannot use the folder " + path + ": not a folder");
+    return std::make_shared<Folder>(Folder{full});
+}
+
+std::shared_ptr<Folder> OpenChild(const Folder& parent, const std::string& name, const std::string& shown,
+                                  bool create) {
+    const std::wstring path = PathIn(parent, name);
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (!create) return nullptr;
+        if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            throw FileError("cannot create the folder " + shown + ": " + LastSystemError());
+        attributes = GetFileAttributesW(path.c_str());
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        throw FileError(shown + " is a symbolic link or junction; not followed");
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw FileError(shown + " is not a folder");
+    return std::make_shared<Folder>(Folder{path});
+}
+
+Standing WhatStands(const Folder& folder, const std::string& name) {
+    DWORD attributes = GetFileAttributesW(PathIn(folder, name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Standing::Nothing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return Standing::Link;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? Standing::Other : Standing::File;
+}
+
+// ---- files ----------------------------------------------------------------------
+
+File CreateIn(const Folder& folder, const std::string& name, bool exclusive, const std::string& shown) {
+    // Shared deletion lets an interrupt remove a temporary while it is open.
+    HANDLE file = CreateFileW(PathIn(folder, name).c_str(), GENERIC_WRITE, exclusive ? FILE_SHARE_DELETE : 0,
+                              nullptr, exclusive ? CREATE_NEW : CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return reinterpret_cast<File>(file);
+    DWORD error = GetLastError();
+    if (exclusive && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) return kNoFile;
+    throw FileError("cannot create a file in " + shown + ": " + LastSystemError());
+}
+
+void WriteAll(File file, const uint8_t* data, size_t size, const std::string& shown) {
+    while (size > 0) {
+        DWORD chunk = static_cast<DWORD>(size < (1u << 24) ? size : (1u << 24));
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(file), data, chunk, &written, nullptr) || written == 0)
+            throw FileError("cannot write " + shown + ": " + LastSystemError());
+        data += written;
+        size -= written;
+    }
+}
+
+void Sync(File file, const std::string& shown) {
+    if (!FlushFileBuffers(reinterpret_cast<HANDLE>(file)))
+        throw FileError("cannot write " + shown + ": " + LastSystemError());
+}
+
+void Close(File file, const std::string& shown) {
+    if (!CloseHandle(reinterpret_cast<HANDLE>(file)))
+        throw FileError("cannot write " + shown + ": " + LastSystemError());
+}
+
+void CloseQuietly(File file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
+
+void Remove(const Folder& folder, const std::string& name) { DeleteFileW(PathIn(folder, name).c_str()); }
+
+bool Rename(const Folder& folder, const std::string& from, const std::string& to, bool replace,
+            const std::string& shown) {
+    if (MoveFileExW(PathIn(folder, from).c_str(), PathIn(folder, to).c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+        return true;
+    DWORD error = GetLastError();
+    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) return false;
+    SetLastError(error);
+    throw FileError("cannot rename into " + shown + ": " + LastSystemError());
+}
+
+}  // namespace files::system
+#endif
