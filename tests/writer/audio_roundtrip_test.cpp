@@ -2,7 +2,6 @@
 // the encoder writes the module delivers back as the same samples, and what
 // the module delivers the reader reads and the encoder turns back into the
 // very entry it came from.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +9,7 @@
 
 #include "archive_builder.h"
 #include "plugin_frame.h"
+#include "plugin_host.h"
 #include "pw_encoder.h"
 #include "wave_builder.h"
 #include "wave_file.h"
@@ -18,47 +18,14 @@ using namespace archive_builder;
 
 namespace {
 
-// GetFile of the archive module, loaded as a host loads it.
-class ArchiveModule {
-public:
-    ArchiveModule() : module_(dlopen(ZORV_ARCHIVE_MODULE, RTLD_NOW | RTLD_LOCAL)) {
-        if (module_) getFile_ = reinterpret_cast<GetFileFn>(dlsym(module_, "GetFile"));
-    }
-    ~ArchiveModule() {
-        if (module_) dlclose(module_);
-    }
-    bool loaded() const { return getFile_ != nullptr; }
-
-    std::vector<uint8_t> Extract(const std::string& path, uint32_t position) {
-        HGLOBAL handle = nullptr;
-        EXPECT_EQ(getFile_(path.c_str(), position, &handle, DestInMemory, nullptr, 0), Ok);
-        if (!handle) return {};
-        std::vector<uint8_t> bytes(GlobalSize(handle));
-        if (!bytes.empty()) {
-            std::memcpy(bytes.data(), GlobalLock(handle), bytes.size());
-            GlobalUnlock(handle);
-        }
-        GlobalFree(handle);
-        return bytes;
-    }
-
-private:
-    using GetFileFn = int32_t(WINAPI*)(const char*, uint32_t, HGLOBAL*, uint32_t, ProgressCallback, intptr_t);
-    void* module_;
-    GetFileFn getFile_ = nullptr;
-};
-
 // What the module delivers for each entry of an archive that holds them.
 std::vector<std::vector<uint8_t>> DeliverThroughArchive(const std::vector<std::vector<uint8_t>>& entries) {
-    ArchiveModule module;
-    EXPECT_TRUE(module.loaded()) << dlerror();
-    if (!module.loaded()) return {};
     ArchiveRecipe recipe;
     for (size_t i = 0; i < entries.size(); ++i) recipe.entries.push_back({"VOICE" + std::to_string(i) + ".PW", entries[i]});
     ArchiveFolder folder;
     const std::string path = folder.Write("VOICE.DAT", BuildArchive(recipe));
     std::vector<std::vector<uint8_t>> delivered;
-    for (uint32_t position : EntryPositions(recipe)) delivered.push_back(module.Extract(path, position));
+    for (uint32_t position : EntryPositions(recipe)) delivered.push_back(writer_test::GetEntry(path, position));
     return delivered;
 }
 
