@@ -11,11 +11,11 @@
 
 namespace {
 
-using test_pictures::Spec;
+using test_pictures::PictureRecipe;
 
 struct PngCase {
     const char* what;
-    Spec spec;
+    PictureRecipe recipe;
     uint16_t depth;        // asked for; 0: the picture's own
     uint16_t expectBits;   // 0: refused
     const char* message;   // in the refusal or among the notes
@@ -53,11 +53,11 @@ const PngCase kPngCases[] = {
 TEST(PackedPicture, PngsOpenInThePluginWithTheirOwnPixels) {
     for (const PngCase& test : kPngCases) {
         SCOPED_TRACE(test.what);
-        const test_pictures::Source source = test_pictures::MakeSource(test.spec);
+        const test_pictures::Source source = test_pictures::MakeSource(test.recipe);
         writer::PackOptions options;
         options.depth = test.depth;
-        options.parse = test.spec.seed % 2 ? writer::LzssParse::Optimal : writer::LzssParse::Greedy;
-        options.signature = test.spec.seed % 3 ? writer::PackedSignature::B1 : writer::PackedSignature::E1;
+        options.parse = test.recipe.seed % 2 ? writer::LzssParse::Optimal : writer::LzssParse::Greedy;
+        options.signature = test.recipe.seed % 3 ? writer::PackedSignature::B1 : writer::PackedSignature::E1;
         try {
             writer::PackedPicture packed = writer::PackPicture(source.png.data(), source.png.size(), options);
             ASSERT_NE(test.expectBits, 0) << "packed, where a refusal was meant";

@@ -35,19 +35,19 @@ void PutSample(std::vector<uint8_t>& row, size_t index, uint32_t value, int dept
     }
 }
 
-std::vector<uint8_t> EncodePng(const Spec& spec, const std::vector<uint8_t>& rows,
+std::vector<uint8_t> EncodePng(const PictureRecipe& recipe, const std::vector<uint8_t>& rows,
                                const std::vector<std::array<uint32_t, 4>>& colours) {
     std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(SPNG_CTX_ENCODER), spng_ctx_free);
     spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
     spng_ihdr ihdr = {};
-    ihdr.width = spec.width;
-    ihdr.height = spec.height;
-    ihdr.bit_depth = static_cast<uint8_t>(spec.bitDepth);
-    ihdr.color_type = static_cast<uint8_t>(spec.colorType);
-    ihdr.interlace_method = spec.interlaced ? 1 : 0;
+    ihdr.width = recipe.width;
+    ihdr.height = recipe.height;
+    ihdr.bit_depth = static_cast<uint8_t>(recipe.bitDepth);
+    ihdr.color_type = static_cast<uint8_t>(recipe.colorType);
+    ihdr.interlace_method = recipe.interlaced ? 1 : 0;
     spng_set_ihdr(ctx.get(), &ihdr);
     spng_trns trns = {};
-    if (spec.colorType == 3) {
+    if (recipe.colorType == 3) {
         spng_plte plte = {};
         plte.n_entries = static_cast<uint32_t>(colours.size());
         for (size_t k = 0; k < colours.size(); ++k) {
@@ -57,8 +57,8 @@ std::vector<uint8_t> EncodePng(const Spec& spec, const std::vector<uint8_t>& row
         }
         trns.n_type3_entries = plte.n_entries;
         spng_set_plte(ctx.get(), &plte);
-        if (spec.translucent) spng_set_trns(ctx.get(), &trns);
-    } else if (spec.colourKey) {
+        if (recipe.translucent) spng_set_trns(ctx.get(), &trns);
+    } else if (recipe.colourKey) {
         trns.gray = static_cast<uint16_t>(colours[0][0]);
         trns.red = static_cast<uint16_t>(colours[0][0]);
         trns.green = static_cast<uint16_t>(colours[0][1]);
@@ -77,48 +77,48 @@ std::vector<uint8_t> EncodePng(const Spec& spec, const std::vector<uint8_t>& row
 
 }  // namespace
 
-Source MakeSource(const Spec& spec) {
-    test_images::Rng rng(spec.seed);
-    const bool palette = spec.colorType == 3, grey = spec.colorType == 0 || spec.colorType == 4;
-    const bool alphaChannel = spec.colorType == 4 || spec.colorType == 6;
-    const int sampleDepth = palette ? 8 : spec.bitDepth;
+Source MakeSource(const PictureRecipe& recipe) {
+    test_images::Rng rng(recipe.seed);
+    const bool palette = recipe.colorType == 3, grey = recipe.colorType == 0 || recipe.colorType == 4;
+    const bool alphaChannel = recipe.colorType == 4 || recipe.colorType == 6;
+    const int sampleDepth = palette ? 8 : recipe.bitDepth;
     const uint32_t top = sampleDepth == 16 ? 65535 : (1u << sampleDepth) - 1;
     const int channels = palette ? 1 : (grey ? 1 : 3) + (alphaChannel ? 1 : 0);
 
     std::vector<std::array<uint32_t, 4>> colours;
-    for (int k = 0; k < spec.colours; ++k) {
+    for (int k = 0; k < recipe.colours; ++k) {
         std::array<uint32_t, 4> c;
         for (int i = 0; i < 3; ++i) c[i] = rng.Below(top + 1);
-        if (grey) c[1] = c[2] = c[0] = top * k / (spec.colours > 1 ? spec.colours - 1 : 1);  // distinct levels
-        c[3] = spec.translucent && k % 3 == 1 ? rng.Below(top) : top;
+        if (grey) c[1] = c[2] = c[0] = top * k / (recipe.colours > 1 ? recipe.colours - 1 : 1);  // distinct levels
+        c[3] = recipe.translucent && k % 3 == 1 ? rng.Below(top) : top;
         colours.push_back(c);
     }
 
     Source source;
-    const size_t rowBytes = (size_t{spec.width} * channels * spec.bitDepth + 7) / 8;
-    std::vector<uint8_t> rows(rowBytes * spec.height);
-    for (uint32_t y = 0; y < spec.height; ++y) {
+    const size_t rowBytes = (size_t{recipe.width} * channels * recipe.bitDepth + 7) / 8;
+    std::vector<uint8_t> rows(rowBytes * recipe.height);
+    for (uint32_t y = 0; y < recipe.height; ++y) {
         std::vector<uint8_t> row(rowBytes);
-        for (uint32_t x = 0; x < spec.width; ++x) {
-            const size_t n = size_t{y} * spec.width + x;
+        for (uint32_t x = 0; x < recipe.width; ++x) {
+            const size_t n = size_t{y} * recipe.width + x;
             // Every colour appears (the first pixels take them in turn), the rest at random.
-            const uint32_t k = n < colours.size() ? static_cast<uint32_t>(n) : rng.Below(spec.colours);
+            const uint32_t k = n < colours.size() ? static_cast<uint32_t>(n) : rng.Below(recipe.colours);
             const std::array<uint32_t, 4>& c = colours[k];
             if (palette) {
-                PutSample(row, x, k, spec.bitDepth);
+                PutSample(row, x, k, recipe.bitDepth);
             } else {
                 for (int i = 0; i < channels; ++i)
                     PutSample(row, size_t{x} * channels + i, i == channels - 1 && alphaChannel ? c[3] : c[grey ? 0 : i],
-                              spec.bitDepth);
+                              recipe.bitDepth);
             }
             Rgba shown{To8Bits(c[0], sampleDepth), To8Bits(c[1], sampleDepth), To8Bits(c[2], sampleDepth), 255};
-            if (alphaChannel || (palette && spec.translucent)) shown.a = To8Bits(c[3], sampleDepth);
-            if (spec.colourKey && !palette && k == 0) shown.a = 0;
+            if (alphaChannel || (palette && recipe.translucent)) shown.a = To8Bits(c[3], sampleDepth);
+            if (recipe.colourKey && !palette && k == 0) shown.a = 0;
             source.pixels.push_back(shown);
         }
         std::memcpy(&rows[rowBytes * y], row.data(), rowBytes);
     }
-    source.png = EncodePng(spec, rows, colours);
+    source.png = EncodePng(recipe, rows, colours);
     return source;
 }
 

@@ -14,7 +14,7 @@ struct Rgba {
     bool operator==(const Rgba& o) const { return r == o.r && g == o.g && b == o.b && a == o.a; }
 };
 
-struct Spec {
+struct PictureRecipe {
     int colorType;  // PNG colour type: 0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA
     int bitDepth;
     int colours;        // distinct colours drawn from
@@ -30,7 +30,7 @@ struct Source {
     std::vector<Rgba> pixels;  // top row first, as a 32-bit picture shows them
 };
 
-Source MakeSource(const Spec& spec);
+Source MakeSource(const PictureRecipe& recipe);
 
 // The delivered picture has `bits` bits and shows the source's colours
 // (and, at 32 bits, its alpha) at every pixel.
