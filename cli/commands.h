@@ -2,9 +2,11 @@
 // code; every failure is named on stderr by the time it returns.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "archive_contents.h"
 #include "console.h"
 #include "picture_output.h"
 
@@ -81,6 +83,16 @@ public:
 private:
     int usable_ = 0;
     int failures_ = 0;
+};
+
+// Both plug-ins, loaded once for the command that reads through them.
+struct Plugins {
+    host::PicturePlugin pictures;
+    host::ArchivePlugin archives;
+
+    // The archive's contents, the archive counted as usable; nullopt when it
+    // cannot be read, which is named on stderr and counted as a failure.
+    std::optional<host::ArchiveContents> ReadArchive(const std::string& path, Console& console, Tally& tally);
 };
 
 // Warnings of a picture drawn to PNG. One drawn only in part counts as a

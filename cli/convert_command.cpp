@@ -10,16 +10,6 @@
 
 namespace cli {
 
-void ReportDrawing(Console& console, Tally& tally, const std::string& subject, const host::PictureFile& png) {
-    for (const std::string& warning : png.warnings) {
-        if (png.complete)
-            console.Warning(subject, warning);
-        else
-            console.Error(subject, "warning: " + warning);
-    }
-    if (!png.complete) tally.Failed();
-}
-
 int RunConvert(const ConvertOptions& options, Console& console) {
     const bool toPng = options.format == "png";
     host::PicturePlugin pictures;

@@ -4,7 +4,6 @@
 #include <set>
 #include <unordered_map>
 
-#include "archive_contents.h"
 #include "commands.h"
 #include "extract_manifest.h"
 #include "input_file.h"
@@ -66,10 +65,9 @@ class Extractor {
 public:
     static constexpr uint32_t kAskFirstSize = 64 * 1024;
 
-    Extractor(const ExtractOptions& options, Console& console, host::ArchivePlugin& archives,
-              host::PicturePlugin& pictures, files::OutputFolder& folder, Tally& tally)
-        : options_(options), console_(console), archives_(archives), pictures_(pictures), folder_(folder),
-          tally_(tally) {}
+    Extractor(const ExtractOptions& options, Console& console, Plugins& plugins, files::OutputFolder& folder,
+              Tally& tally)
+        : options_(options), console_(console), plugins_(plugins), folder_(folder), tally_(tally) {}
 
     void ExtractArchive(const ArchiveJob& job) {
         std::unique_ptr<files::InputFile> stored;
@@ -163,12 +161,13 @@ private:
         // again. Only a hint: an entry that merely looks like a picture has none.
         if (!options_.convert) {
             try {
-                manifest.RecordBitCount(entry.index, pictures_.GetPictureInfo(bytes.data, bytes.size).colorDepth);
+                const PictureInfoRecord info = plugins_.pictures.GetPictureInfo(bytes.data, bytes.size);
+                manifest.RecordBitCount(entry.index, info.colorDepth);
             } catch (const host::PluginFailure&) {
             }
             return;
         }
-        host::PictureParts parts = pictures_.GetPicture(bytes.data, bytes.size);
+        host::PictureParts parts = plugins_.pictures.GetPicture(bytes.data, bytes.size);
         const host::ByteSpan info = parts.info.Bytes();
         if (info.size >= 16) manifest.RecordBitCount(entry.index, static_cast<uint16_t>(info.data[14] | info.data[15] << 8));
         host::PictureFile png = host::PictureToPng(parts);
@@ -191,7 +190,8 @@ private:
             progress.Tick();
             return true;
         };
-        host::HostBlock block = archives_.GetFile(path, entry.position, progress.Enabled() ? &report : nullptr);
+        host::HostBlock block =
+            plugins_.archives.GetFile(path, entry.position, progress.Enabled() ? &report : nullptr);
         progress.SetLabel(entry.name);
         return block;
     }
@@ -233,8 +233,7 @@ private:
 
     const ExtractOptions& options_;
     Console& console_;
-    host::ArchivePlugin& archives_;
-    host::PicturePlugin& pictures_;
+    Plugins& plugins_;
     files::OutputFolder& folder_;
     Tally& tally_;
     size_t written_ = 0, skipped_ = 0, failed_ = 0;
@@ -256,15 +255,14 @@ bool IsExistingFile(const std::string& path) {
 }  // namespace
 
 int RunExtract(const ExtractOptions& options, Console& console) {
-    host::PicturePlugin pictures;
-    host::ArchivePlugin archives;
+    Plugins plugins;
     Tally tally;
 
     std::vector<std::string> archivePaths, patterns;
     for (const std::string& argument : options.arguments) {
         bool isArchive = false;
         try {
-            isArchive = archives.IsSupported(argument);
+            isArchive = plugins.archives.IsSupported(argument);
         } catch (const host::HostError&) {  // no path the plug-in could open
         }
         (isArchive ? archivePaths : patterns).push_back(argument);
@@ -284,14 +282,9 @@ int RunExtract(const ExtractOptions& options, Console& console) {
         ArchiveJob job;
         job.path = path;
         if (archivePaths.size() > 1) job.subfolder = subfolders.Assign(ArchiveStem(path));
-        try {
-            job.contents = host::ReadArchiveContents(archives, pictures, path);
-        } catch (const std::exception& error) {
-            console.Error(path, error.what());
-            tally.Failed();
-            continue;
-        }
-        tally.Usable();
+        std::optional<host::ArchiveContents> contents = plugins.ReadArchive(path, console, tally);
+        if (!contents) continue;
+        job.contents = std::move(*contents);
         job.outputs = host::PlanOutputPaths(job.contents.entries, naming);
         for (const host::ArchiveEntry& entry : job.contents.entries) {
             if (!selection.Selects(entry)) continue;
@@ -319,7 +312,7 @@ int RunExtract(const ExtractOptions& options, Console& console) {
     std::string folderName = options.outputFolder.empty() ? "." : options.outputFolder;
     try {
         files::OutputFolder folder(folderName);
-        Extractor extractor(options, console, archives, pictures, folder, tally);
+        Extractor extractor(options, console, plugins, folder, tally);
         console.Progress().Start(totalEntries, totalBytes);
         for (const ArchiveJob& job : jobs) {
             try {

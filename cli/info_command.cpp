@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <optional>
 
-#include "archive_contents.h"
 #include "commands.h"
 #include "input_file.h"
 #include "json_output.h"
@@ -49,9 +48,8 @@ nlohmann::json DescribePicture(host::PicturePlugin& pictures, const std::string&
             {"unpacked_size", header.unpackedLength}};
 }
 
-nlohmann::json DescribeArchive(host::ArchivePlugin& archives, host::PicturePlugin& pictures,
-                               const std::string& path) {
-    host::ArchiveContents contents = host::ReadArchiveContents(archives, pictures, path);
+nlohmann::json DescribeArchive(Plugins& plugins, const std::string& path) {
+    host::ArchiveContents contents = host::ReadArchiveContents(plugins.archives, plugins.pictures, path);
     return {{"file", path},
             {"type", "archive"},
             {"signature", contents.signature},
@@ -88,8 +86,7 @@ std::string TextLine(const nlohmann::json& d) {
 }  // namespace
 
 int RunInfo(const InfoOptions& options, Console& console) {
-    host::PicturePlugin pictures;
-    host::ArchivePlugin archives;
+    Plugins plugins;
     Tally tally;
     nlohmann::json documents = nlohmann::json::array();
     for (const std::string& path : options.files) {
@@ -105,10 +102,10 @@ int RunInfo(const InfoOptions& options, Console& console) {
             nlohmann::json description;
             std::optional<host::PackedPictureHeader> packed =
                 host::ReadPackedPictureHeader(head.data(), head.size());
-            if (packed && pictures.IsSupported(path, head.data()))
-                description = DescribePicture(pictures, path, *packed);
-            else if (archives.IsSupported(path))
-                description = DescribeArchive(archives, pictures, path);
+            if (packed && plugins.pictures.IsSupported(path, head.data()))
+                description = DescribePicture(plugins.pictures, path, *packed);
+            else if (plugins.archives.IsSupported(path))
+                description = DescribeArchive(plugins, path);
             else
                 throw host::HostError("not a ZORVAN picture or archive");
             tally.Usable();
