@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "commands.h"
-#include "input_file.h"
 #include "json_output.h"
 #include "plugin_calls.h"
 #include "zorvan_headers.h"
@@ -93,12 +92,7 @@ int RunInfo(const InfoOptions& options, Console& console) {
         try {
             // The viewer's way: the picture plug-in probes the file's first
             // bytes in memory, the archive plug-in probes by path.
-            std::vector<uint8_t> head(host::PicturePlugin::kProbeBytes, 0);
-            {
-                files::InputFile file(path);
-                std::vector<uint8_t> bytes = file.ReadAt(0, head.size());
-                std::copy(bytes.begin(), bytes.end(), head.begin());
-            }
+            const std::vector<uint8_t> head = host::PicturePlugin::ReadHead(path);
             nlohmann::json description;
             std::optional<host::PackedPictureHeader> packed =
                 host::ReadPackedPictureHeader(head.data(), head.size());

@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "input_file.h"
 #include "plugin_path.h"
 
 namespace host {
@@ -84,6 +85,12 @@ bool PicturePlugin::IsSupported(const std::string& path, const uint8_t* head) {
     // which no real buffer has.
     std::string pluginPath = PathForPlugin(path);
     return isSupported_(pluginPath.c_str(), reinterpret_cast<uintptr_t>(head)) == 1;
+}
+
+std::vector<uint8_t> PicturePlugin::ReadHead(const std::string& path) {
+    std::vector<uint8_t> head = files::InputFile(path).ReadAt(0, kProbeBytes);
+    head.resize(kProbeBytes, 0);
+    return head;
 }
 
 PictureParts PicturePlugin::Call(const char* source, int32_t length, uint32_t flags) {
