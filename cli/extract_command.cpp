@@ -169,7 +169,7 @@ private:
         }
         host::PictureParts parts = plugins_.pictures.GetPicture(bytes.data, bytes.size);
         const host::ByteSpan info = parts.info.Bytes();
-        if (info.size >= 16) manifest.RecordBitCount(entry.index, static_cast<uint16_t>(info.data[14] | info.data[15] << 8));
+        if (info.size >= 16) manifest.RecordBitCount(entry.index, ReadLe16(info.data + 14));
         host::PictureFile png = host::PictureToPng(parts);
         const host::ByteSpan pngBytes{png.bytes.data(), png.bytes.size()};
         const std::string pngRelative = InFolder(job, paths.png);

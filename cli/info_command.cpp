@@ -12,11 +12,6 @@
 namespace cli {
 namespace {
 
-int32_t Le32(const uint8_t* p) {
-    return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                                (uint32_t(p[3]) << 24));
-}
-
 const char* CompressionName(uint32_t compression) {
     switch (compression) {
         case 0: return "none";
@@ -34,15 +29,16 @@ nlohmann::json DescribePicture(host::PicturePlugin& pictures, const std::string&
     host::PictureParts parts = pictures.GetPicture(path);
     host::ByteSpan info = parts.info.Bytes();
     if (info.size < 40) throw host::HostError("the plug-in delivered a short info header");
-    int32_t height = Le32(info.data + 8);
+    const auto width = static_cast<int32_t>(ReadLe32(info.data + 4));
+    const auto height = static_cast<int32_t>(ReadLe32(info.data + 8));
     return {{"file", path},
             {"type", "picture"},
             {"signature", header.signature},
-            {"width", Le32(info.data + 4)},
+            {"width", width},
             {"height", height < 0 ? -static_cast<int64_t>(height) : height},
             {"top_down", height < 0},
-            {"bit_count", info.data[14] | (info.data[15] << 8)},
-            {"compression", CompressionName(static_cast<uint32_t>(Le32(info.data + 16)))},
+            {"bit_count", ReadLe16(info.data + 14)},
+            {"compression", CompressionName(ReadLe32(info.data + 16))},
             {"packed_size", header.packedLength},
             {"unpacked_size", header.unpackedLength}};
 }

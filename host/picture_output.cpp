@@ -28,15 +28,12 @@ PictureFile PictureToBitmapFile(PictureParts& parts) {
     PictureFile file;
     file.bytes.resize(static_cast<size_t>(total));
     uint8_t* out = file.bytes.data();
-    auto put32 = [](uint8_t* p, uint32_t v) {
-        for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-    };
     out[0] = 'B';
     out[1] = 'M';
-    put32(out + 2, static_cast<uint32_t>(total));
-    put32(out + 6, 0);
+    WriteLe32(out + 2, static_cast<uint32_t>(total));
+    WriteLe32(out + 6, 0);
     // The bits start right behind the info part, as the viewer takes them.
-    put32(out + 10, static_cast<uint32_t>(14 + info.size));
+    WriteLe32(out + 10, static_cast<uint32_t>(14 + info.size));
     if (info.size) std::memcpy(out + 14, info.data, info.size);
     if (bits.size) std::memcpy(out + 14 + info.size, bits.data, bits.size);
     return file;
