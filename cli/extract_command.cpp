@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <memory>
 #include <set>
-#include <unordered_map>
 
 #include "commands.h"
 #include "extract_manifest.h"
@@ -19,9 +18,12 @@ namespace {
 struct ArchiveJob {
     std::string path;
     host::ArchiveContents contents;
-    std::vector<host::OutputPaths> outputs;  // by entry index
-    std::vector<uint32_t> selected;     // entry indexes, in directory order
-    std::string subfolder;              // empty for a single archive
+    // By entry index. The planner gives no two the same path, and with
+    // several archives each has a sub-folder of its own: no file of a run
+    // is written twice.
+    std::vector<host::OutputPaths> outputs;
+    std::vector<uint32_t> selected;  // entry indexes, in directory order
+    std::string subfolder;           // empty for a single archive; the archive's name without its extension
 };
 
 // Which entries the patterns and kinds select; remembers which patterns
@@ -51,15 +53,6 @@ private:
     std::vector<bool> used_;
     std::set<std::string> kinds_;
 };
-
-// The sub-folder an archive's entries go to when there are several: its
-// file name without the extension.
-std::string ArchiveStem(const std::string& path) {
-    size_t cut = path.find_last_of("/\\");
-    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
 
 class Extractor {
 public:
@@ -116,16 +109,6 @@ private:
             Fail(job.path, entry,
                  "listed at the same position as entry " + std::to_string(*entry.sharesPositionWith) +
                      ", so the plug-in cannot deliver it");
-            return;
-        }
-        // Whatever the names, one run never writes a file twice.
-        std::string folded = relative;
-        for (char& c : folded)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        auto [earlier, isNew] = writtenPaths_.emplace(folded, entry.index);
-        if (!isNew) {
-            Fail(job.path, entry, "its output path " + Shown(relative) + " is taken by entry " +
-                                      std::to_string(earlier->second));
             return;
         }
         // The rename into place refuses an existing file anyway; asking first
@@ -238,7 +221,6 @@ private:
     Tally& tally_;
     size_t written_ = 0, skipped_ = 0, failed_ = 0;
     uint64_t entryBytes_ = 0, bytesShown_ = 0;  // of the entry at hand, for the progress line
-    std::unordered_map<std::string, uint32_t> writtenPaths_;  // folded path -> entry
 };
 
 bool HasGlobCharacters(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
@@ -281,7 +263,8 @@ int RunExtract(const ExtractOptions& options, Console& console) {
     for (const std::string& path : archivePaths) {
         ArchiveJob job;
         job.path = path;
-        if (archivePaths.size() > 1) job.subfolder = subfolders.Assign(ArchiveStem(path));
+        if (archivePaths.size() > 1)
+            job.subfolder = subfolders.Assign(host::ReplaceExtension(files::BaseName(path), ""));
         std::optional<host::ArchiveContents> contents = plugins.ReadArchive(path, console, tally);
         if (!contents) continue;
         job.contents = std::move(*contents);
