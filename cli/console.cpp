@@ -120,7 +120,10 @@ void ProgressLine::Advance(uint64_t items, uint64_t bytes) {
     doneBytes_ += bytes;
 }
 
-void ProgressLine::SetLabel(const std::string& label) { label_ = Printable(label); }
+// Extraction labels every entry: no work for a line that is never drawn.
+void ProgressLine::SetLabel(const std::string& label) {
+    if (enabled_) label_ = Printable(label);
+}
 
 void ProgressLine::Tick() {
     if (!active_) return;
