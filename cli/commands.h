@@ -14,6 +14,11 @@ namespace cli {
 
 enum class ExistingPolicy { Refuse, Overwrite, Skip };
 
+// Why a file that exists was left as it is, under ExistingPolicy::Refuse.
+inline std::string NotOverwritten(const std::string& shownPath) {
+    return shownPath + " exists; not overwritten (use --overwrite or --skip-existing)";
+}
+
 struct InfoOptions {
     std::vector<std::string> files;
     bool json = false;

@@ -158,7 +158,7 @@ private:
         const std::string pngRelative = InFolder(job, paths.png);
         if (!Write(pngRelative, pngBytes, false)) {
             if (options_.existing != ExistingPolicy::Skip)
-                Fail(job.path, entry, Shown(pngRelative) + " exists; not overwritten (use --overwrite or --skip-existing)");
+                Fail(job.path, entry, NotOverwritten(Shown(pngRelative)));
             return;
         }
         console_.Written(Shown(pngRelative));
@@ -201,7 +201,7 @@ private:
             ++skipped_;
             return;
         }
-        Fail(job.path, entry, Shown(relative) + " exists; not overwritten (use --overwrite or --skip-existing)");
+        Fail(job.path, entry, NotOverwritten(Shown(relative)));
     }
 
     void Fail(const std::string& archive, const host::ArchiveEntry& entry, const std::string& why) {
