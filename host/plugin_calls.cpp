@@ -28,6 +28,13 @@ void Check(int32_t result, const char* call) {
     if (result != Ok) throw PluginFailure(std::string(call) + " failed: " + ResultText(result), result);
 }
 
+// A memory image's length as the plug-in's int32 takes it.
+int32_t ImageLength(size_t size) {
+    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw HostError("picture too large for the plug-in");
+    return static_cast<int32_t>(size);
+}
+
 template <class Fn>
 Fn ExportOf(const PluginModule& module, const char* name) {
     return reinterpret_cast<Fn>(module.Export(name));
@@ -107,16 +114,12 @@ PictureParts PicturePlugin::GetPicture(const std::string& path) {
 }
 
 PictureParts PicturePlugin::GetPicture(const uint8_t* image, size_t size) {
-    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        throw HostError("picture too large for the plug-in");
-    return Call(reinterpret_cast<const char*>(image), static_cast<int32_t>(size), SourceInMemory);
+    return Call(reinterpret_cast<const char*>(image), ImageLength(size), SourceInMemory);
 }
 
 PictureInfoRecord PicturePlugin::GetPictureInfo(const uint8_t* image, size_t size) {
-    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        throw HostError("picture too large for the plug-in");
     PictureInfoRecord record = {};
-    Check(getPictureInfo_(reinterpret_cast<const char*>(image), static_cast<int32_t>(size), SourceInMemory, &record),
+    Check(getPictureInfo_(reinterpret_cast<const char*>(image), ImageLength(size), SourceInMemory, &record),
           "GetPictureInfo");
     return record;
 }
