@@ -1,6 +1,7 @@
 #include "picture_output.h"
 
 #include <cstring>
+#include <utility>
 
 #include "dib_pixels.h"
 #include "png_file.h"
@@ -11,13 +12,8 @@ PictureFile PictureToPng(PictureParts& parts) {
     ByteSpan info = parts.info.Bytes();
     ByteSpan bits = parts.bits.Bytes();
     Rendering rendering = RenderDib(info.data, info.size, bits.data, bits.size);
-    PictureFile file;
-    file.bytes = EncodePng(rendering.pixels);
-    file.warnings = rendering.warnings;
-    file.complete = rendering.complete;
-    if (!rendering.complete && file.warnings.empty())
-        file.warnings.push_back("the pixel data ends early; the rest is drawn black");
-    return file;
+    // A picture drawn only in part comes with the renderer's word of where it ends.
+    return {EncodePng(rendering.pixels), std::move(rendering.warnings), rendering.complete};
 }
 
 PictureFile PictureToBitmapFile(PictureParts& parts) {
