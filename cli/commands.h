@@ -82,7 +82,6 @@ class Tally {
 public:
     void Usable() { ++usable_; }
     void Failed() { ++failures_; }
-    bool AnyFailed() const { return failures_ > 0; }
     int ExitCode() const { return usable_ == 0 ? kNothingDone : failures_ > 0 ? kSomeFailed : kAllDone; }
 
 private:
