@@ -9,7 +9,9 @@
 #include "plugin_path.h"
 
 namespace host {
+namespace {
 
+// What a result code means, for messages.
 std::string ResultText(int32_t result) {
     switch (result) {
         case Ok: return "done";
@@ -21,8 +23,6 @@ std::string ResultText(int32_t result) {
         default: return "unexpected result " + std::to_string(result);
     }
 }
-
-namespace {
 
 void Check(int32_t result, const char* call) {
     if (result != Ok) throw PluginFailure(std::string(call) + " failed: " + ResultText(result), result);

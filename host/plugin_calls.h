@@ -20,9 +20,6 @@ struct PluginFailure : HostError {
     int32_t result;
 };
 
-// What a result code means, for messages.
-std::string ResultText(int32_t result);
-
 struct ByteSpan {
     const uint8_t* data = nullptr;
     size_t size = 0;
