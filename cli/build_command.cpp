@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> EncodeName(const std::string& utf8) { return host::Utf8ToName(utf8); }
-
 // A report line of the plan ("action<TAB>name<TAB>...") in columns.
 std::string ReportLine(const std::string& line) {
     const size_t tab = line.find('\t');
@@ -39,13 +37,14 @@ public:
     }
 
     writer::RebuildPlan Plan(const std::string& folder) {
-        ShowPlanningProgress();
+        StartProgress(0, 0);  // the files are counted as they are read
         const fs::path root = fs::u8path(folder.empty() ? "." : folder);
         std::error_code error;
         if (!folder.empty() && fs::exists(root / writer::kManifestFileName, error)) {
             writer::Manifest manifest = writer::ReadManifestFile(root / writer::kManifestFileName);
             const std::string was(manifest.header.begin(), manifest.header.begin() + 5);
-            writer::RebuildPlan plan = writer::PlanRebuild(root, std::move(manifest), EncodeName, writeOptions_);
+            writer::RebuildPlan plan =
+                writer::PlanRebuild(root, std::move(manifest), host::Utf8ToName, writeOptions_);
             if (!options_.signature.empty() && options_.signature != was) {
                 writer::ArchiveLayout fresh = writer::DefaultLayout(writer::ParseArchiveSignature(options_.signature));
                 std::copy(fresh.signature.begin(), fresh.signature.begin() + 5, plan.layout.signature.begin());
@@ -54,10 +53,10 @@ public:
             return plan;
         }
         const auto signature = writer::ParseArchiveSignature(options_.signature.empty() ? "ZRV01" : options_.signature);
-        if (!folder.empty()) return writer::PlanFolderArchive(root, signature, EncodeName, writeOptions_);
+        if (!folder.empty()) return writer::PlanFolderArchive(root, signature, host::Utf8ToName, writeOptions_);
         std::vector<fs::path> paths;
         for (const std::string& file : options_.inputs) paths.push_back(fs::u8path(file));
-        return writer::PlanFilesArchive(paths, signature, EncodeName, writeOptions_);
+        return writer::PlanFilesArchive(paths, signature, host::Utf8ToName, writeOptions_);
     }
 
     // Writes the archive; WriteError (or a file error) when it cannot.
@@ -74,26 +73,21 @@ public:
             ++items;
             bytes += item.making == writer::Making::Original ? item.original->storedSize : item.fileSize;
         }
-        ProgressLine& progress = console_.Progress();
-        progress.Start(items, bytes);
-        writeOptions_.onProgress = [&progress](const std::string& label, uint64_t size) {
-            progress.Advance(1, size);
-            progress.SetLabel(label);
-            progress.Tick();
-        };
+        StartProgress(items, bytes);
         files::InstallInterruptCleanup();
         writer::AtomicFile file(fs::u8path(options_.output));
         writer::BuildArchive(plan, file, writeOptions_, &notes_);
         file.Commit(options_.overwrite);
-        progress.Finish();
+        console_.Progress().Finish();
     }
 
     const std::vector<std::string>& Notes() const { return notes_; }
 
 private:
-    void ShowPlanningProgress() {
+    // The writer moves the progress line with each file it reads or writes.
+    void StartProgress(uint64_t items, uint64_t bytes) {
         ProgressLine& progress = console_.Progress();
-        progress.Start(0, 0);
+        progress.Start(items, bytes);
         writeOptions_.onProgress = [&progress](const std::string& label, uint64_t size) {
             progress.Advance(1, size);
             progress.SetLabel(label);

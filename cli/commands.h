@@ -2,15 +2,22 @@
 // code; every failure is named on stderr by the time it returns.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "archive_contents.h"
 #include "console.h"
 #include "picture_output.h"
 
 namespace cli {
 
 enum class ExistingPolicy { Refuse, Overwrite, Skip };
+
+// Why a file that exists was left as it is, under ExistingPolicy::Refuse.
+inline std::string NotOverwritten(const std::string& shownPath) {
+    return shownPath + " exists; not overwritten (use --overwrite or --skip-existing)";
+}
 
 struct InfoOptions {
     std::vector<std::string> files;
@@ -75,12 +82,21 @@ class Tally {
 public:
     void Usable() { ++usable_; }
     void Failed() { ++failures_; }
-    bool AnyFailed() const { return failures_ > 0; }
     int ExitCode() const { return usable_ == 0 ? kNothingDone : failures_ > 0 ? kSomeFailed : kAllDone; }
 
 private:
     int usable_ = 0;
     int failures_ = 0;
+};
+
+// Both plug-ins, loaded once for the command that reads through them.
+struct Plugins {
+    host::PicturePlugin pictures;
+    host::ArchivePlugin archives;
+
+    // The archive's contents, the archive counted as usable; nullopt when it
+    // cannot be read, which is named on stderr and counted as a failure.
+    std::optional<host::ArchiveContents> ReadArchive(const std::string& path, Console& console, Tally& tally);
 };
 
 // Warnings of a picture drawn to PNG. One drawn only in part counts as a

@@ -58,18 +58,10 @@ std::string Duration(double seconds) {
     return text;
 }
 
-// Columns a UTF-8 text takes, counting every non-ASCII character as two
+// Cuts a UTF-8 text to at most `columns`, never inside a character, and
+// returns the columns it takes: every non-ASCII character counts as two
 // (most of what a code page 932 name holds is double width).
-size_t Columns(const std::string& text) {
-    size_t columns = 0;
-    for (unsigned char c : text)
-        if (c < 0x80) ++columns;
-        else if ((c & 0xC0) != 0x80) columns += 2;
-    return columns;
-}
-
-// The text cut to at most `columns`, never inside a character.
-std::string CutToColumns(const std::string& text, size_t columns) {
+size_t CutToColumns(std::string& text, size_t columns) {
     size_t used = 0, at = 0;
     while (at < text.size()) {
         unsigned char c = static_cast<unsigned char>(text[at]);
@@ -79,7 +71,8 @@ std::string CutToColumns(const std::string& text, size_t columns) {
         used += width;
         at += length;
     }
-    return text.substr(0, at);
+    if (at < text.size()) text.resize(at);
+    return used;
 }
 
 }  // namespace
@@ -120,7 +113,10 @@ void ProgressLine::Advance(uint64_t items, uint64_t bytes) {
     doneBytes_ += bytes;
 }
 
-void ProgressLine::SetLabel(const std::string& label) { label_ = Printable(label); }
+// Extraction labels every entry: no work for a line that is never drawn.
+void ProgressLine::SetLabel(const std::string& label) {
+    if (enabled_) label_ = Printable(label);
+}
 
 void ProgressLine::Tick() {
     if (!active_) return;
@@ -146,8 +142,7 @@ void ProgressLine::Draw() {
     if (!label_.empty()) line += "  " + label_;
     // One column short of the width, so the line never wraps.
     size_t width = TerminalWidth();
-    line = CutToColumns(line, width > 1 ? width - 1 : 1);
-    size_t columns = Columns(line);
+    const size_t columns = CutToColumns(line, width > 1 ? width - 1 : 1);
     std::string padding(drawnWidth_ > columns ? drawnWidth_ - columns : 0, ' ');
     std::fprintf(out_, "\r%s%s\r%s", line.c_str(), padding.c_str(), line.c_str());
     std::fflush(out_);

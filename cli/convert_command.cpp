@@ -1,37 +1,18 @@
 // zorv convert: packed pictures as PNG or plain bitmap files.
-#include <algorithm>
-
 #include "archive_contents.h"
 #include "commands.h"
-#include "input_file.h"
 #include "output_files.h"
 #include "picture_output.h"
 #include "safe_path.h"
 
 namespace cli {
 
-void ReportDrawing(Console& console, Tally& tally, const std::string& subject, const host::PictureFile& png) {
-    for (const std::string& warning : png.warnings) {
-        if (png.complete)
-            console.Warning(subject, warning);
-        else
-            console.Error(subject, "warning: " + warning);
-    }
-    if (!png.complete) tally.Failed();
-}
-
 int RunConvert(const ConvertOptions& options, Console& console) {
     const bool toPng = options.format == "png";
     host::PicturePlugin pictures;
     return MakeEach(options.pictures, options.output, options.existing, console,
                     [&](const std::string& path, OutputFiles& outputs, Tally& tally) {
-        std::vector<uint8_t> head(host::PicturePlugin::kProbeBytes, 0);
-        {
-            files::InputFile file(path);
-            std::vector<uint8_t> bytes = file.ReadAt(0, head.size());
-            std::copy(bytes.begin(), bytes.end(), head.begin());
-        }
-        if (!pictures.IsSupported(path, head.data())) throw host::HostError("not a ZORVAN packed picture");
+        if (!pictures.IsSupported(path, host::PicturePlugin::ReadHead(path).data())) throw host::HostError("not a ZORVAN packed picture");
         tally.Usable();
         host::PictureParts parts = pictures.GetPicture(path);
         host::PictureFile result = toPng ? host::PictureToPng(parts) : host::PictureToBitmapFile(parts);

@@ -2,9 +2,7 @@
 #include <algorithm>
 #include <memory>
 #include <set>
-#include <unordered_map>
 
-#include "archive_contents.h"
 #include "commands.h"
 #include "extract_manifest.h"
 #include "input_file.h"
@@ -20,9 +18,12 @@ namespace {
 struct ArchiveJob {
     std::string path;
     host::ArchiveContents contents;
-    std::vector<host::OutputPaths> outputs;  // by entry index
-    std::vector<uint32_t> selected;     // entry indexes, in directory order
-    std::string subfolder;              // empty for a single archive
+    // By entry index. The planner gives no two the same path, and with
+    // several archives each has a sub-folder of its own: no file of a run
+    // is written twice.
+    std::vector<host::OutputPaths> outputs;
+    std::vector<uint32_t> selected;  // entry indexes, in directory order
+    std::string subfolder;           // empty for a single archive; the archive's name without its extension
 };
 
 // Which entries the patterns and kinds select; remembers which patterns
@@ -53,23 +54,13 @@ private:
     std::set<std::string> kinds_;
 };
 
-// The sub-folder an archive's entries go to when there are several: its
-// file name without the extension.
-std::string ArchiveStem(const std::string& path) {
-    size_t cut = path.find_last_of("/\\");
-    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 class Extractor {
 public:
     static constexpr uint32_t kAskFirstSize = 64 * 1024;
 
-    Extractor(const ExtractOptions& options, Console& console, host::ArchivePlugin& archives,
-              host::PicturePlugin& pictures, files::OutputFolder& folder, Tally& tally)
-        : options_(options), console_(console), archives_(archives), pictures_(pictures), folder_(folder),
-          tally_(tally) {}
+    Extractor(const ExtractOptions& options, Console& console, Plugins& plugins, files::OutputFolder& folder,
+              Tally& tally)
+        : options_(options), console_(console), plugins_(plugins), folder_(folder), tally_(tally) {}
 
     void ExtractArchive(const ArchiveJob& job) {
         std::unique_ptr<files::InputFile> stored;
@@ -120,16 +111,6 @@ private:
                      ", so the plug-in cannot deliver it");
             return;
         }
-        // Whatever the names, one run never writes a file twice.
-        std::string folded = relative;
-        for (char& c : folded)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        auto [earlier, isNew] = writtenPaths_.emplace(folded, entry.index);
-        if (!isNew) {
-            Fail(job.path, entry, "its output path " + Shown(relative) + " is taken by entry " +
-                                      std::to_string(earlier->second));
-            return;
-        }
         // The rename into place refuses an existing file anyway; asking first
         // only saves the work of a large entry (when resuming, say).
         if (options_.existing != ExistingPolicy::Overwrite && entry.deliveredSize >= kAskFirstSize &&
@@ -163,20 +144,21 @@ private:
         // again. Only a hint: an entry that merely looks like a picture has none.
         if (!options_.convert) {
             try {
-                manifest.RecordBitCount(entry.index, pictures_.GetPictureInfo(bytes.data, bytes.size).colorDepth);
+                const PictureInfoRecord info = plugins_.pictures.GetPictureInfo(bytes.data, bytes.size);
+                manifest.RecordBitCount(entry.index, info.colorDepth);
             } catch (const host::PluginFailure&) {
             }
             return;
         }
-        host::PictureParts parts = pictures_.GetPicture(bytes.data, bytes.size);
+        host::PictureParts parts = plugins_.pictures.GetPicture(bytes.data, bytes.size);
         const host::ByteSpan info = parts.info.Bytes();
-        if (info.size >= 16) manifest.RecordBitCount(entry.index, static_cast<uint16_t>(info.data[14] | info.data[15] << 8));
+        if (info.size >= 16) manifest.RecordBitCount(entry.index, ReadLe16(info.data + 14));
         host::PictureFile png = host::PictureToPng(parts);
         const host::ByteSpan pngBytes{png.bytes.data(), png.bytes.size()};
         const std::string pngRelative = InFolder(job, paths.png);
         if (!Write(pngRelative, pngBytes, false)) {
             if (options_.existing != ExistingPolicy::Skip)
-                Fail(job.path, entry, Shown(pngRelative) + " exists; not overwritten (use --overwrite or --skip-existing)");
+                Fail(job.path, entry, NotOverwritten(Shown(pngRelative)));
             return;
         }
         console_.Written(Shown(pngRelative));
@@ -191,7 +173,8 @@ private:
             progress.Tick();
             return true;
         };
-        host::HostBlock block = archives_.GetFile(path, entry.position, progress.Enabled() ? &report : nullptr);
+        host::HostBlock block =
+            plugins_.archives.GetFile(path, entry.position, progress.Enabled() ? &report : nullptr);
         progress.SetLabel(entry.name);
         return block;
     }
@@ -218,7 +201,7 @@ private:
             ++skipped_;
             return;
         }
-        Fail(job.path, entry, Shown(relative) + " exists; not overwritten (use --overwrite or --skip-existing)");
+        Fail(job.path, entry, NotOverwritten(Shown(relative)));
     }
 
     void Fail(const std::string& archive, const host::ArchiveEntry& entry, const std::string& why) {
@@ -233,13 +216,11 @@ private:
 
     const ExtractOptions& options_;
     Console& console_;
-    host::ArchivePlugin& archives_;
-    host::PicturePlugin& pictures_;
+    Plugins& plugins_;
     files::OutputFolder& folder_;
     Tally& tally_;
     size_t written_ = 0, skipped_ = 0, failed_ = 0;
     uint64_t entryBytes_ = 0, bytesShown_ = 0;  // of the entry at hand, for the progress line
-    std::unordered_map<std::string, uint32_t> writtenPaths_;  // folded path -> entry
 };
 
 bool HasGlobCharacters(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
@@ -256,15 +237,14 @@ bool IsExistingFile(const std::string& path) {
 }  // namespace
 
 int RunExtract(const ExtractOptions& options, Console& console) {
-    host::PicturePlugin pictures;
-    host::ArchivePlugin archives;
+    Plugins plugins;
     Tally tally;
 
     std::vector<std::string> archivePaths, patterns;
     for (const std::string& argument : options.arguments) {
         bool isArchive = false;
         try {
-            isArchive = archives.IsSupported(argument);
+            isArchive = plugins.archives.IsSupported(argument);
         } catch (const host::HostError&) {  // no path the plug-in could open
         }
         (isArchive ? archivePaths : patterns).push_back(argument);
@@ -283,15 +263,11 @@ int RunExtract(const ExtractOptions& options, Console& console) {
     for (const std::string& path : archivePaths) {
         ArchiveJob job;
         job.path = path;
-        if (archivePaths.size() > 1) job.subfolder = subfolders.Assign(ArchiveStem(path));
-        try {
-            job.contents = host::ReadArchiveContents(archives, pictures, path);
-        } catch (const std::exception& error) {
-            console.Error(path, error.what());
-            tally.Failed();
-            continue;
-        }
-        tally.Usable();
+        if (archivePaths.size() > 1)
+            job.subfolder = subfolders.Assign(host::ReplaceExtension(files::BaseName(path), ""));
+        std::optional<host::ArchiveContents> contents = plugins.ReadArchive(path, console, tally);
+        if (!contents) continue;
+        job.contents = std::move(*contents);
         job.outputs = host::PlanOutputPaths(job.contents.entries, naming);
         for (const host::ArchiveEntry& entry : job.contents.entries) {
             if (!selection.Selects(entry)) continue;
@@ -319,7 +295,7 @@ int RunExtract(const ExtractOptions& options, Console& console) {
     std::string folderName = options.outputFolder.empty() ? "." : options.outputFolder;
     try {
         files::OutputFolder folder(folderName);
-        Extractor extractor(options, console, archives, pictures, folder, tally);
+        Extractor extractor(options, console, plugins, folder, tally);
         console.Progress().Start(totalEntries, totalBytes);
         for (const ArchiveJob& job : jobs) {
             try {

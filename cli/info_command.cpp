@@ -4,20 +4,13 @@
 #include <cstdlib>
 #include <optional>
 
-#include "archive_contents.h"
 #include "commands.h"
-#include "input_file.h"
 #include "json_output.h"
 #include "plugin_calls.h"
 #include "zorvan_headers.h"
 
 namespace cli {
 namespace {
-
-int32_t Le32(const uint8_t* p) {
-    return static_cast<int32_t>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                                (uint32_t(p[3]) << 24));
-}
 
 const char* CompressionName(uint32_t compression) {
     switch (compression) {
@@ -36,22 +29,22 @@ nlohmann::json DescribePicture(host::PicturePlugin& pictures, const std::string&
     host::PictureParts parts = pictures.GetPicture(path);
     host::ByteSpan info = parts.info.Bytes();
     if (info.size < 40) throw host::HostError("the plug-in delivered a short info header");
-    int32_t height = Le32(info.data + 8);
+    const auto width = static_cast<int32_t>(ReadLe32(info.data + 4));
+    const auto height = static_cast<int32_t>(ReadLe32(info.data + 8));
     return {{"file", path},
             {"type", "picture"},
             {"signature", header.signature},
-            {"width", Le32(info.data + 4)},
+            {"width", width},
             {"height", height < 0 ? -static_cast<int64_t>(height) : height},
             {"top_down", height < 0},
-            {"bit_count", info.data[14] | (info.data[15] << 8)},
-            {"compression", CompressionName(static_cast<uint32_t>(Le32(info.data + 16)))},
+            {"bit_count", ReadLe16(info.data + 14)},
+            {"compression", CompressionName(ReadLe32(info.data + 16))},
             {"packed_size", header.packedLength},
             {"unpacked_size", header.unpackedLength}};
 }
 
-nlohmann::json DescribeArchive(host::ArchivePlugin& archives, host::PicturePlugin& pictures,
-                               const std::string& path) {
-    host::ArchiveContents contents = host::ReadArchiveContents(archives, pictures, path);
+nlohmann::json DescribeArchive(Plugins& plugins, const std::string& path) {
+    host::ArchiveContents contents = host::ReadArchiveContents(plugins.archives, plugins.pictures, path);
     return {{"file", path},
             {"type", "archive"},
             {"signature", contents.signature},
@@ -88,27 +81,21 @@ std::string TextLine(const nlohmann::json& d) {
 }  // namespace
 
 int RunInfo(const InfoOptions& options, Console& console) {
-    host::PicturePlugin pictures;
-    host::ArchivePlugin archives;
+    Plugins plugins;
     Tally tally;
     nlohmann::json documents = nlohmann::json::array();
     for (const std::string& path : options.files) {
         try {
             // The viewer's way: the picture plug-in probes the file's first
             // bytes in memory, the archive plug-in probes by path.
-            std::vector<uint8_t> head(host::PicturePlugin::kProbeBytes, 0);
-            {
-                files::InputFile file(path);
-                std::vector<uint8_t> bytes = file.ReadAt(0, head.size());
-                std::copy(bytes.begin(), bytes.end(), head.begin());
-            }
+            const std::vector<uint8_t> head = host::PicturePlugin::ReadHead(path);
             nlohmann::json description;
             std::optional<host::PackedPictureHeader> packed =
                 host::ReadPackedPictureHeader(head.data(), head.size());
-            if (packed && pictures.IsSupported(path, head.data()))
-                description = DescribePicture(pictures, path, *packed);
-            else if (archives.IsSupported(path))
-                description = DescribeArchive(archives, pictures, path);
+            if (packed && plugins.pictures.IsSupported(path, head.data()))
+                description = DescribePicture(plugins.pictures, path, *packed);
+            else if (plugins.archives.IsSupported(path))
+                description = DescribeArchive(plugins, path);
             else
                 throw host::HostError("not a ZORVAN picture or archive");
             tally.Usable();

@@ -1,7 +1,6 @@
 // zorv list: one line (or JSON object) per entry.
 #include <cstdio>
 
-#include "archive_contents.h"
 #include "commands.h"
 #include "json_output.h"
 
@@ -47,22 +46,15 @@ std::string EntryLine(const host::ArchiveEntry& entry, const std::string& output
 }  // namespace
 
 int RunList(const ListOptions& options, Console& console) {
-    host::PicturePlugin pictures;
-    host::ArchivePlugin archives;
+    Plugins plugins;
     Tally tally;
     nlohmann::json document = nlohmann::json::array();
     bool severalArchives = options.archives.size() > 1;
     bool firstShown = true;
     for (const std::string& path : options.archives) {
-        host::ArchiveContents contents;
-        try {
-            contents = host::ReadArchiveContents(archives, pictures, path);
-        } catch (const std::exception& error) {
-            console.Error(path, error.what());
-            tally.Failed();
-            continue;
-        }
-        tally.Usable();
+        const std::optional<host::ArchiveContents> read = plugins.ReadArchive(path, console, tally);
+        if (!read) continue;
+        const host::ArchiveContents& contents = *read;
         std::vector<host::OutputPaths> outputs = host::PlanOutputPaths(contents.entries, {});
         if (options.json) {
             nlohmann::json entries = nlohmann::json::array();

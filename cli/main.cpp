@@ -32,6 +32,18 @@ const char* const kExitCodes =
     "  2  nothing could be done: no input was recognised or readable\n"
     "  3  usage error\n";
 
+// A command whose help ends with its notes, if any, then the exit codes.
+CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, const std::string& notes = "") {
+    CLI::App* command = app.add_subcommand(name, description);
+    command->footer(notes.empty() ? kExitCodes : notes + "\n\n" + kExitCodes);
+    return command;
+}
+
+// -o of the commands that make one file of each input.
+void AddOutputFileOrFolder(CLI::App* command, std::string& output) {
+    command->add_option("-o,--output", output, "Output file (one picture) or folder (default: the current folder)");
+}
+
 void AddExistingPolicy(CLI::App* command, cli::ExistingPolicy& policy) {
     auto* overwrite = command->add_flag_callback(
         "--overwrite", [&policy] { policy = cli::ExistingPolicy::Overwrite; },
@@ -62,26 +74,29 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"auto", "always", "never"}));
 
     cli::InfoOptions info;
-    auto* infoCommand = app.add_subcommand("info", "Say what each file is: a packed picture, an archive, or neither");
+    auto* infoCommand = AddCommand(app, "info", "Say what each file is: a packed picture, an archive, or neither");
     infoCommand->add_option("FILE", info.files, "Files to look at")->required();
     infoCommand->add_flag("--json", info.json, "One JSON document (an array, one object per file)");
-    infoCommand->footer(kExitCodes);
 
     cli::ListOptions list;
-    auto* listCommand = app.add_subcommand(
-        "list", "List each archive's entries: index, position, stored and delivered size, kind, name");
+    auto* listCommand = AddCommand(
+        app, "list", "List each archive's entries: index, position, stored and delivered size, kind, name",
+        "Names are shown in UTF-8; JSON also carries each name's stored bytes in hex and the path\n"
+        "extract writes the entry to.");
     listCommand->add_option("ARCHIVE", list.archives, "Archives to list")->required();
     auto* json = listCommand->add_flag("--json", list.json, "One JSON document");
     auto* jsonl = listCommand->add_flag("--jsonl", list.jsonLines, "One JSON object per entry and line");
     auto* nul = listCommand->add_flag("-0,--null", list.nulSeparated, "Only the names, each followed by a NUL byte");
     json->excludes(jsonl, nul);
     jsonl->excludes(nul);
-    listCommand->footer(
-        "Names are shown in UTF-8; JSON also carries each name's stored bytes in hex and the path\n"
-        "extract writes the entry to.\n\n" + std::string(kExitCodes));
 
     cli::ExtractOptions extract;
-    auto* extractCommand = app.add_subcommand("extract", "Write archive entries as files");
+    auto* extractCommand = AddCommand(
+        app, "extract", "Write archive entries as files",
+        "Coded audio is written as WAVE, its extension replaced by .wav. Each file is written under a\n"
+        "temporary name and renamed into place when complete. Unsafe names are made safe and names\n"
+        "that collide get a suffix ~2, ~3, ...; 'zorv list' shows each path. Beside the files goes\n"
+        "zorv-manifest.json (one per archive folder), from which 'zorv build' gives the archive back.");
     extractCommand->add_option("ARCHIVE_OR_PATTERN", extract.arguments,
                                "Archives, then optional patterns: case-insensitive globs (* ? [..]) on "
                                "entry names; an argument the archive plug-in does not recognise is a pattern")
@@ -100,42 +115,41 @@ int main(int argc, char** argv) {
     convertFlag->excludes(rawFlag);
     AddExistingPolicy(extractCommand, extract.existing);
     extractCommand->add_flag("--bench-direct-writes", extract.directWrites)->group("");
-    extractCommand->footer(
-        "Coded audio is written as WAVE, its extension replaced by .wav. Each file is written under a\n"
-        "temporary name and renamed into place when complete. Unsafe names are made safe and names\n"
-        "that collide get a suffix ~2, ~3, ...; 'zorv list' shows each path. Beside the files goes\n"
-        "zorv-manifest.json (one per archive folder), from which 'zorv build' gives the archive back.\n\n" +
-        std::string(kExitCodes));
 
     cli::ConvertOptions convert;
-    auto* convertCommand = app.add_subcommand("convert", "Turn packed pictures into PNG or plain bitmap files");
+    auto* convertCommand = AddCommand(app, "convert", "Turn packed pictures into PNG or plain bitmap files");
     convertCommand->add_option("PICTURE", convert.pictures, "Packed pictures")->required();
-    convertCommand->add_option("-o,--output", convert.output,
-                               "Output file (one picture) or folder (default: the current folder)");
+    AddOutputFileOrFolder(convertCommand, convert.output);
     convertCommand->add_option("--format", convert.format,
                                "png (what a viewer draws) or bmp (the unpacked bitmap as it is)")
         ->check(CLI::IsMember({"png", "bmp"}));
     AddExistingPolicy(convertCommand, convert.existing);
-    convertCommand->footer(kExitCodes);
 
     cli::PackOptions pack;
-    auto* packCommand = app.add_subcommand("pack", "Turn PNG and plain bitmap files into packed pictures");
+    auto* packCommand = AddCommand(
+        app, "pack", "Turn PNG and plain bitmap files into packed pictures",
+        "A PNG with a palette becomes an 8-bit palette picture, RGB 24-bit, RGB with alpha 32-bit; with\n"
+        "--depth, a picture that does not fit that depth is refused. A plain bitmap file is packed as it\n"
+        "is. The packed picture keeps a .bmp name and otherwise gets .bmp in place of its extension.");
     packCommand->add_option("PICTURE", pack.pictures, "PNG or plain bitmap files")->required();
-    packCommand->add_option("-o,--output", pack.output,
-                            "Output file (one picture) or folder (default: the current folder)");
+    AddOutputFileOrFolder(packCommand, pack.output);
     packCommand->add_option("--signature", pack.signature, "B1 (default) or E1")->check(CLI::IsMember({"B1", "E1"}));
     packCommand->add_option("--depth", pack.depth, "Bits per pixel to write: 1, 4, 8, 24 or 32 (default: the picture's)")
         ->check(CLI::IsMember({1, 4, 8, 24, 32}));
     packCommand->add_flag("--fast", pack.fast, "Pack with the greedy parse: faster, a little larger");
     AddExistingPolicy(packCommand, pack.existing);
-    packCommand->footer(
-        "A PNG with a palette becomes an 8-bit palette picture, RGB 24-bit, RGB with alpha 32-bit; with\n"
-        "--depth, a picture that does not fit that depth is refused. A plain bitmap file is packed as it\n"
-        "is. The packed picture keeps a .bmp name and otherwise gets .bmp in place of its extension.\n\n" +
-        std::string(kExitCodes));
 
     cli::BuildOptions build;
-    auto* buildCommand = app.add_subcommand("build", "Write an archive from a folder or from files");
+    auto* buildCommand = AddCommand(
+        app, "build", "Write an archive from a folder or from files",
+        "A folder that 'zorv extract' wrote, with its zorv-manifest.json, is rebuilt: entries whose files\n"
+        "are unchanged come back byte for byte, a changed file is encoded as its entry was (a .wav of\n"
+        "coded audio is coded again, a .png or plain .bmp in place of a packed picture is packed; a PNG\n"
+        "beside a packed picture replaces it), a new file is added at the end, and an entry whose file is\n"
+        "gone is left out. Any other folder becomes a new archive of its files in path order, named by\n"
+        "their paths (\\ between the parts); files given one by one are named by their file names. Names\n"
+        "are stored in code page 932 and must fit in 12 bytes. The archive is written whole or not at\n"
+        "all, under a temporary name renamed into place.");
     buildCommand->add_option("FOLDER_OR_FILES", build.inputs, "One folder, or files")->required();
     buildCommand->add_option("-o,--output", build.output, "The archive to write (required unless --dry-run)");
     buildCommand->add_option("--signature", build.signature,
@@ -148,16 +162,6 @@ int main(int argc, char** argv) {
     buildCommand->add_flag("--fast", build.fast, "Pack changed pictures with the greedy parse: faster, a little larger");
     buildCommand->add_flag("--overwrite", build.overwrite,
                            "Replace the archive if it exists (never a symbolic link or a folder)");
-    buildCommand->footer(
-        "A folder that 'zorv extract' wrote, with its zorv-manifest.json, is rebuilt: entries whose files\n"
-        "are unchanged come back byte for byte, a changed file is encoded as its entry was (a .wav of\n"
-        "coded audio is coded again, a .png or plain .bmp in place of a packed picture is packed; a PNG\n"
-        "beside a packed picture replaces it), a new file is added at the end, and an entry whose file is\n"
-        "gone is left out. Any other folder becomes a new archive of its files in path order, named by\n"
-        "their paths (\\ between the parts); files given one by one are named by their file names. Names\n"
-        "are stored in code page 932 and must fit in 12 bytes. The archive is written whole or not at\n"
-        "all, under a temporary name renamed into place.\n\n" +
-        std::string(kExitCodes));
 
     std::vector<const char*> pointers;
     for (const std::string& arg : args) pointers.push_back(arg.c_str());

@@ -34,11 +34,10 @@ bool OutputFiles::NamesFileForSeveral() const {
 std::string OutputFiles::Write(const std::string& name, const uint8_t* data, size_t size) {
     const std::string relative = fileName_.empty() ? planner_.Assign(name) : fileName_;
     const std::string shown = !fileName_.empty() ? output_ : output_.empty() ? relative : folderPath_ + "/" + relative;
-    const std::string refusal = shown + " exists; not overwritten (use --overwrite or --skip-existing)";
     if (!folder_) folder_ = std::make_unique<files::OutputFolder>(folderPath_);
     const bool exists = folder_->Exists(relative);
     if (exists && existing_ == ExistingPolicy::Skip) return {};
-    if (exists && existing_ == ExistingPolicy::Refuse) throw host::HostError(refusal);
+    if (exists && existing_ == ExistingPolicy::Refuse) throw host::HostError(NotOverwritten(shown));
     if (exists && std::any_of(inputs_.begin(), inputs_.end(),
                               [&](const std::string& input) { return files::SameFile(input, shown); }))
         throw host::HostError(shown + " is one of the inputs; not replaced");
@@ -47,7 +46,7 @@ std::string OutputFiles::Write(const std::string& name, const uint8_t* data, siz
     file.Write(data, size);
     if (!file.Commit(existing_ == ExistingPolicy::Overwrite)) {
         if (existing_ == ExistingPolicy::Skip) return {};
-        throw host::HostError(refusal);
+        throw host::HostError(NotOverwritten(shown));
     }
     return shown;
 }

@@ -3,30 +3,21 @@
 #include <cstdint>
 #include <vector>
 
+#include "utf8.h"
+
 namespace host {
 namespace {
 
-// Code points; a byte that starts no valid sequence stands for itself, so
-// that every name can be matched.
+// Code points; a byte that starts no well-formed character stands for
+// itself, as a lone surrogate (never a real character), so that every name
+// can be matched.
 std::vector<char32_t> Decode(std::string_view text) {
     std::vector<char32_t> out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        char32_t value = length == 1 ? c : length == 2 ? (c & 0x1F) : length == 3 ? (c & 0x0F) : (c & 0x07);
-        bool valid = length > 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            unsigned char next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            value = (value << 6) | (next & 0x3F);
-        }
-        if (!valid) {
-            out.push_back(0xDC00 + c);  // a lone surrogate: never a real character
-            ++i;
-            continue;
-        }
-        out.push_back(value);
-        i += length;
+    for (size_t at = 0; at < text.size();) {
+        if (std::optional<uint32_t> codePoint = utf8::Read(text, at))
+            out.push_back(*codePoint);
+        else
+            out.push_back(0xDC00 + static_cast<unsigned char>(text[at++]));
     }
     return out;
 }

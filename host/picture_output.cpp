@@ -1,6 +1,7 @@
 #include "picture_output.h"
 
 #include <cstring>
+#include <utility>
 
 #include "dib_pixels.h"
 #include "png_file.h"
@@ -11,13 +12,8 @@ PictureFile PictureToPng(PictureParts& parts) {
     ByteSpan info = parts.info.Bytes();
     ByteSpan bits = parts.bits.Bytes();
     Rendering rendering = RenderDib(info.data, info.size, bits.data, bits.size);
-    PictureFile file;
-    file.bytes = EncodePng(rendering.pixels);
-    file.warnings = rendering.warnings;
-    file.complete = rendering.complete;
-    if (!rendering.complete && file.warnings.empty())
-        file.warnings.push_back("the pixel data ends early; the rest is drawn black");
-    return file;
+    // A picture drawn only in part comes with the renderer's word of where it ends.
+    return {EncodePng(rendering.pixels), std::move(rendering.warnings), rendering.complete};
 }
 
 PictureFile PictureToBitmapFile(PictureParts& parts) {
@@ -28,15 +24,12 @@ PictureFile PictureToBitmapFile(PictureParts& parts) {
     PictureFile file;
     file.bytes.resize(static_cast<size_t>(total));
     uint8_t* out = file.bytes.data();
-    auto put32 = [](uint8_t* p, uint32_t v) {
-        for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-    };
     out[0] = 'B';
     out[1] = 'M';
-    put32(out + 2, static_cast<uint32_t>(total));
-    put32(out + 6, 0);
+    WriteLe32(out + 2, static_cast<uint32_t>(total));
+    WriteLe32(out + 6, 0);
     // The bits start right behind the info part, as the viewer takes them.
-    put32(out + 10, static_cast<uint32_t>(14 + info.size));
+    WriteLe32(out + 10, static_cast<uint32_t>(14 + info.size));
     if (info.size) std::memcpy(out + 14, info.data, info.size);
     if (bits.size) std::memcpy(out + 14 + info.size, bits.data, bits.size);
     return file;

@@ -5,10 +5,13 @@
 #include <limits>
 #include <utility>
 
+#include "input_file.h"
 #include "plugin_path.h"
 
 namespace host {
+namespace {
 
+// What a result code means, for messages.
 std::string ResultText(int32_t result) {
     switch (result) {
         case Ok: return "done";
@@ -21,10 +24,15 @@ std::string ResultText(int32_t result) {
     }
 }
 
-namespace {
-
 void Check(int32_t result, const char* call) {
     if (result != Ok) throw PluginFailure(std::string(call) + " failed: " + ResultText(result), result);
+}
+
+// A memory image's length as the plug-in's int32 takes it.
+int32_t ImageLength(size_t size) {
+    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+        throw HostError("picture too large for the plug-in");
+    return static_cast<int32_t>(size);
 }
 
 template <class Fn>
@@ -86,6 +94,12 @@ bool PicturePlugin::IsSupported(const std::string& path, const uint8_t* head) {
     return isSupported_(pluginPath.c_str(), reinterpret_cast<uintptr_t>(head)) == 1;
 }
 
+std::vector<uint8_t> PicturePlugin::ReadHead(const std::string& path) {
+    std::vector<uint8_t> head = files::InputFile(path).ReadAt(0, kProbeBytes);
+    head.resize(kProbeBytes, 0);
+    return head;
+}
+
 PictureParts PicturePlugin::Call(const char* source, int32_t length, uint32_t flags) {
     HGLOBAL info = nullptr, bits = nullptr;
     int32_t result = getPicture_(source, length, flags, &info, &bits, nullptr, 0);
@@ -100,16 +114,12 @@ PictureParts PicturePlugin::GetPicture(const std::string& path) {
 }
 
 PictureParts PicturePlugin::GetPicture(const uint8_t* image, size_t size) {
-    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        throw HostError("picture too large for the plug-in");
-    return Call(reinterpret_cast<const char*>(image), static_cast<int32_t>(size), SourceInMemory);
+    return Call(reinterpret_cast<const char*>(image), ImageLength(size), SourceInMemory);
 }
 
 PictureInfoRecord PicturePlugin::GetPictureInfo(const uint8_t* image, size_t size) {
-    if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        throw HostError("picture too large for the plug-in");
     PictureInfoRecord record = {};
-    Check(getPictureInfo_(reinterpret_cast<const char*>(image), static_cast<int32_t>(size), SourceInMemory, &record),
+    Check(getPictureInfo_(reinterpret_cast<const char*>(image), ImageLength(size), SourceInMemory, &record),
           "GetPictureInfo");
     return record;
 }

@@ -20,9 +20,6 @@ struct PluginFailure : HostError {
     int32_t result;
 };
 
-// What a result code means, for messages.
-std::string ResultText(int32_t result);
-
 struct ByteSpan {
     const uint8_t* data = nullptr;
     size_t size = 0;
@@ -66,6 +63,8 @@ public:
     // The viewer's probe: the file's first bytes in memory (at least
     // kProbeBytes, zero-padded behind a shorter file). `path` is UTF-8.
     bool IsSupported(const std::string& path, const uint8_t* head);
+    // Those bytes of a file, read by the host; FileError when it cannot be read.
+    static std::vector<uint8_t> ReadHead(const std::string& path);
 
     // From a file by its UTF-8 path, or from a memory image of a whole file.
     // PluginFailure when the plug-in does not answer Ok.

@@ -1,5 +1,9 @@
 #include "plugin_module.h"
 
+#include <vector>
+
+#include "output_folder.h"
+
 #ifdef _WIN32
 #include "platform.h"
 #include "wide_text.h"
@@ -11,6 +15,7 @@
 #endif
 
 namespace host {
+namespace {
 
 std::string PluginFileName(PluginKind kind) {
 #ifdef _WIN32
@@ -32,19 +37,16 @@ std::string ProgramFolder() {
         }
         path.resize(path.size() * 2);
     }
-    std::string utf8 = files::WideToUtf8(path);
-    size_t cut = utf8.find_last_of("\\/");
-    return cut == std::string::npos ? "." : utf8.substr(0, cut);
+    return files::FolderOf(files::WideToUtf8(path));
 #else
     char path[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return ".";
-    std::string text(path, static_cast<size_t>(n));
-    size_t cut = text.rfind('/');
-    return cut == std::string::npos || cut == 0 ? "/" : text.substr(0, cut);
+    return files::FolderOf(std::string(path, static_cast<size_t>(n)));
 #endif
 }
 
+// Where the modules are looked for, in order.
 std::vector<std::string> PluginFolders() {
     std::string here = ProgramFolder();
 #ifdef _WIN32
@@ -53,8 +55,6 @@ std::vector<std::string> PluginFolders() {
     return {here + "/native", here};
 #endif
 }
-
-namespace {
 
 #ifdef _WIN32
 void* OpenModule(const std::string& path, std::string& why) {

@@ -6,7 +6,6 @@
 
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace host {
 
@@ -20,8 +19,11 @@ enum class PluginKind { Picture, Archive };
 
 class PluginModule {
 public:
-    // Loads the module of `kind` from the first folder that holds it (see
-    // PluginFolders). HostError, naming every place looked at, when none does.
+    // Loads the module of `kind` ("ZORVPICT.SPI" / "ZORVPACK.SPI" on Windows,
+    // "libzorvpict.so" / "libzorvpack.so" elsewhere) from the first folder
+    // that holds it: natively "native/" beside the program (the layout of
+    // dist/ and of the build tree), then the program's own folder. HostError,
+    // naming every place looked at, when none does.
     explicit PluginModule(PluginKind kind);
     ~PluginModule();
     PluginModule(const PluginModule&) = delete;
@@ -29,22 +31,10 @@ public:
 
     // The export of that name; HostError when the module lacks it.
     void* Export(const char* name) const;
-    const std::string& Path() const { return path_; }
 
 private:
     void* module_ = nullptr;
     std::string path_;
 };
-
-// The module's file name: "ZORVPICT.SPI" / "ZORVPACK.SPI" on Windows,
-// "libzorvpict.so" / "libzorvpack.so" elsewhere.
-std::string PluginFileName(PluginKind kind);
-
-// Where the modules are looked for, in order: "native/" beside the program
-// (the layout of dist/ and of the build tree), then the program's own folder.
-std::vector<std::string> PluginFolders();
-
-// The folder that holds the running program, without a trailing separator.
-std::string ProgramFolder();
 
 }  // namespace host
