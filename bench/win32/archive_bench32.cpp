@@ -53,11 +53,6 @@ void BenchAudio() {
 
 uint32_t Le32(const uint8_t* p) { return GetLe32(p); }
 
-double Median(std::vector<double> runs) {
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
-}
-
 size_t FileSizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
