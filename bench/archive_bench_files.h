@@ -16,10 +16,10 @@
 #include "archive_probe.h"
 #include "plugin_frame.h"
 #include "pw_audio.h"
+#include "temp_files.h"
 
 namespace bench_files {
 
-constexpr uint32_t kSmallEntries = 65535;
 constexpr uint32_t kLargeEntries = 2000;
 
 // The folder and what was written into it, removed at exit.
@@ -34,8 +34,7 @@ struct BenchFolder {
 
 inline BenchFolder& Folder() {
     static BenchFolder folder = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/zorvpack-bench-XXXXXX";
+        std::string pattern = temp_files::TempFolder() + "/zorvpack-bench-XXXXXX";
         if (mkdtemp(&pattern[0]) == nullptr) std::abort();
         return BenchFolder{pattern, {}};
     }();
@@ -45,36 +44,14 @@ inline BenchFolder& Folder() {
 inline std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
     std::string path = Folder().path + "/" + name;
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
-    close(fd);
+    if (fd < 0 || !temp_files::WriteAllAndClose(fd, bytes)) std::abort();
     Folder().files.push_back(path);
     return path;
 }
 
-// 65,535 entries of 0 to 200 bytes; every 50th is a short audio entry and
-// every 97th is empty (so positions repeat). Also what zorv's extraction
-// benchmark unpacks.
-inline archive_builder::ArchiveRecipe SmallArchiveRecipe() {
-    archive_builder::ArchiveRecipe recipe;
-    recipe.entries.reserve(kSmallEntries);
-    for (uint32_t i = 0; i < kSmallEntries; ++i) {
-        archive_builder::Entry entry;
-        entry.name = "E" + std::to_string(i) + ".BIN";
-        if (i % 97 == 0) {
-        } else if (i % 50 == 0) {
-            archive_builder::PwRecipe audio;
-            audio.codes = archive_builder::Bytes(40 + i % 100, i);
-            entry.data = archive_builder::MakePwAudio(audio);
-        } else {
-            entry.data = archive_builder::Bytes(1 + (i * 7919u) % 200, i);
-        }
-        recipe.entries.push_back(std::move(entry));
-    }
-    return recipe;
-}
-
+// The many small entries of archive_builder::SmallEntriesRecipe.
 inline const std::string& SmallArchive() {
-    static std::string path = Write("small.dat", archive_builder::BuildArchive(SmallArchiveRecipe()));
+    static std::string path = Write("small.dat", archive_builder::BuildArchive(archive_builder::SmallEntriesRecipe()));
     return path;
 }
 

@@ -16,7 +16,7 @@ const std::vector<ArchiveEntryRecord>& Records() {
     static std::vector<ArchiveEntryRecord> records = [] {
         HGLOBAL handle = nullptr;
         if (GetArchiveInfo(bench_files::SmallArchive().c_str(), 0, 0, &handle) != Ok) std::abort();
-        std::vector<ArchiveEntryRecord> list(bench_files::kSmallEntries);
+        std::vector<ArchiveEntryRecord> list(archive_builder::kSmallEntryCount);
         std::memcpy(list.data(), GlobalLock(handle), list.size() * sizeof(ArchiveEntryRecord));
         GlobalUnlock(handle);
         GlobalFree(handle);

@@ -3,30 +3,18 @@
 // compared. Plain timing, so the same program builds natively and for
 // 32-bit Windows. Usage: audio_encoder_bench [rounds] [millions of samples]
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <vector>
 
+#include "bench_timing.h"
 #include "pw_encoder.h"
 
 namespace {
 
 size_t sampleCount = size_t{16} << 20;
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // Stereo voice-like audio: a few partials under a slow envelope, plus a
 // little noise, as a recorded line holds.

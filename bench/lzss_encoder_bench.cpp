@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_timing.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
 #include "test_images.h"
@@ -81,11 +82,6 @@ std::string ShellQuoted(const std::string& s) {
   std::string quoted = "'";
   for (char c : s) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 // Seconds per call of the encoder over `calls` calls; the output of the

@@ -28,6 +28,7 @@
 #include <spng.h>
 #include <zlib.h>
 
+#include "bench_timing.h"
 #include "bitmap_builder.h"
 #include "dib_pixels.h"
 #include "png_file.h"
@@ -143,12 +144,6 @@ std::vector<std::string> SplitCommand(const std::string& command, const Picture&
         args.push_back(word);
     }
     return args;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 struct Contender {

@@ -5,17 +5,15 @@
 // Usage: writer_build_bench [runs] [files]
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "atomic_file.h"
+#include "bench_timing.h"
 #include "content_hash.h"
 #include "rebuild.h"
 #include "source_file.h"
@@ -25,17 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 std::optional<std::string> AsciiName(const std::string& name) { return name; }
-
-double Seconds(const std::function<void()>& work) {
-    auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 void Build(const writer::RebuildPlan& plan, const fs::path& target) {
     writer::AtomicFile file(target);

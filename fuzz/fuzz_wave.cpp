@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive_builder.h"
 #include "pw_decode_table.h"
 #include "pw_encoder.h"
 #include "wave_file.h"
@@ -18,32 +19,11 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
-
-// The archive module's image of a coded-audio entry, its format chunk
-// length copied from the entry's header.
+// The archive module's image of a coded-audio entry, with the format chunk
+// length it may carry in place of the entry's own.
 std::vector<uint8_t> ModuleImage(const std::vector<uint8_t>& entry, uint32_t formatLength) {
-    const uint32_t count = static_cast<uint32_t>(entry.size() - writer::kPwHeaderBytes);
-    std::vector<uint8_t> wave(46 + 2 * size_t{count});
-    std::memcpy(wave.data(), "RIFF", 4);
-    Put32(&wave[4], 38 + 2 * count);
-    std::memcpy(&wave[8], "WAVE", 4);
-    std::memcpy(&wave[12], &entry[12], 26);
-    Put32(&wave[16], formatLength);
-    const uint16_t blockAlign = static_cast<uint16_t>(2 * (entry[22] | (entry[23] << 8)));
-    Put32(&wave[28], (entry[24] | (entry[25] << 8) | (entry[26] << 16) | (uint32_t{entry[27]} << 24)) * blockAlign);
-    Put16(&wave[32], blockAlign);
-    Put16(&wave[34], 16);
-    std::memcpy(&wave[38], "data", 4);
-    Put32(&wave[42], 2 * count);
-    for (uint32_t k = 0; k < count; ++k) Put16(&wave[46 + 2 * k], static_cast<uint16_t>(PwDecodeTable[entry[46 + k]]));
+    std::vector<uint8_t> wave = archive_builder::ExpectedWave(entry);
+    archive_builder::PutLe32(&wave[16], formatLength);
     return wave;
 }
 

@@ -51,33 +51,7 @@ void BenchAudio() {
                 memcpyTime / portable);
 }
 
-// 65,535 entries of 0 to 200 bytes; every 50th a short audio entry and every
-// 97th empty, so positions repeat.
-std::vector<uint8_t> SmallEntriesArchive() {
-    ab::ArchiveRecipe recipe;
-    recipe.entries.reserve(65535);
-    for (uint32_t i = 0; i < 65535; ++i) {
-        ab::Entry entry;
-        entry.name = "E" + std::to_string(i) + ".BIN";
-        if (i % 97 == 0) {
-        } else if (i % 50 == 0) {
-            ab::PwRecipe audio;
-            audio.codes = ab::Bytes(40 + i % 100, i);
-            entry.data = ab::MakePwAudio(audio);
-        } else {
-            entry.data = ab::Bytes(1 + (i * 7919u) % 200, i);
-        }
-        recipe.entries.push_back(std::move(entry));
-    }
-    return ab::BuildArchive(recipe);
-}
-
 uint32_t Le32(const uint8_t* p) { return GetLe32(p); }
-
-double Median(std::vector<double> runs) {
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
-}
 
 size_t FileSizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -159,7 +133,7 @@ void BenchListing(const std::string& modulePath) {
     if (!getArchiveInfo || !getFile) return;
 
     ScratchFolder data("zorvpack_bench_data");
-    std::string big = data.Write("small_entries.dat", SmallEntriesArchive());
+    std::string big = data.Write("small_entries.dat", ab::BuildArchive(ab::SmallEntriesRecipe()));
     ab::ArchiveRecipe tinyRecipe;
     tinyRecipe.entries.push_back({"ONE", ab::Bytes(10, 1)});
     std::string tiny = data.Write("tiny.dat", ab::BuildArchive(tinyRecipe));

@@ -1,5 +1,5 @@
-// Plain timing for the 32-bit benchmark programs: QueryPerformanceCounter,
-// the median of repeated runs.
+// Timing for the 32-bit benchmark programs: QueryPerformanceCounter, the
+// median of repeated runs.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -7,8 +7,9 @@
 #endif
 #include <windows.h>
 
-#include <algorithm>
 #include <vector>
+
+#include "../bench_timing.h"
 
 inline double NowSeconds() {
     static LARGE_INTEGER frequency = [] {
@@ -34,6 +35,5 @@ double MedianSeconds(Work&& work, int minRuns = 5, double minSeconds = 1.0) {
         runs.push_back(NowSeconds() - t0);
         if (runs.size() >= 1000) break;
     }
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
+    return Median(runs);
 }

@@ -15,23 +15,10 @@
 #include "directory_cache.h"
 #include "plugin_frame.h"
 #include "platform_testing.h"
+#include "take_handle.h"
 
 // What the host leaves in its slots before a call.
 inline HGLOBAL SlotSentinel() { return reinterpret_cast<HGLOBAL>(uintptr_t{0x5EED0}); }
-
-// The content of a handed-over handle, which must be unlocked; frees it.
-inline std::vector<uint8_t> TakeHandle(HGLOBAL handle) {
-    EXPECT_EQ(GlobalFlags(handle) & GMEM_LOCKCOUNT, 0u) << "handle handed over locked";
-    std::vector<uint8_t> bytes(GlobalSize(handle));
-    if (!bytes.empty()) {
-        const void* data = GlobalLock(handle);
-        EXPECT_NE(data, nullptr);
-        if (data) std::memcpy(bytes.data(), data, bytes.size());
-        GlobalUnlock(handle);
-    }
-    EXPECT_EQ(GlobalFree(handle), nullptr);
-    return bytes;
-}
 
 inline ArchiveEntryRecord MakeRecord(const std::string& name, uint32_t position, uint32_t packedSize,
                                      uint32_t outputSize) {

@@ -16,10 +16,6 @@
 #include "bitmap_builder.h"
 #include "test_images.h"
 
-#ifndef _WIN32
-#include "archive_bench_files.h"
-#endif
-
 #ifdef _WIN32
 #include <direct.h>
 #define MakeFolder(path) _mkdir(path)
@@ -194,9 +190,8 @@ void Large(const std::string& dir, int count, int kib) {
     Write(dir + "/large.dat", archive_builder::BuildArchive(recipe));
 }
 
-#ifndef _WIN32
 void Tiny(const std::string& dir) {
-    archive_builder::ArchiveRecipe recipe = bench_files::SmallArchiveRecipe();
+    archive_builder::ArchiveRecipe recipe = archive_builder::SmallEntriesRecipe();
     std::string files = dir + "/tiny-files";
     MakeFolder(files.c_str());
     for (const Entry& entry : recipe.entries) {
@@ -206,7 +201,6 @@ void Tiny(const std::string& dir) {
     }
     Write(dir + "/tiny.dat", archive_builder::BuildArchive(recipe));
 }
-#endif
 
 // A bottom-up bitmap file of top-row-first pixels (3 bytes B, G, R, or 1
 // palette index each).
@@ -257,10 +251,8 @@ int main(int argc, char** argv) {
         Fixtures(argv[2]);
     } else if (command == "large" && argc == 5) {
         Large(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
-#ifndef _WIN32
     } else if (command == "tiny") {
         Tiny(argv[2]);
-#endif
     } else if (command == "pictures") {
         Pictures(argv[2]);
     } else {

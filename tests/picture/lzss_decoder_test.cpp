@@ -76,43 +76,6 @@ void ExpectRoundTrip(DecoderFn decoder, const Bytes& data, const std::string& wh
   EXPECT_TRUE(got.bytes == data);
 }
 
-// Writes packed streams token by token, tracking the output position so
-// that matches can be given by distance.
-class StreamBuilder {
- public:
-  void Literal(uint8_t c) {
-    Slot(true);
-    bytes_.push_back(c);
-    ++out_;
-  }
-  void MatchAt(uint32_t windowPos, uint32_t length) {
-    Slot(false);
-    bytes_.push_back(static_cast<uint8_t>(windowPos & 0xFF));
-    bytes_.push_back(static_cast<uint8_t>(((windowPos >> 4) & 0xF0) | (length - 3)));
-    out_ += length;
-  }
-  void MatchBack(uint32_t distance, uint32_t length) {
-    MatchAt((lzss_test::kInitialWritePos + out_ - distance) % lzss_test::kWindowSize, length);
-  }
-  uint32_t produced() const { return out_; }
-  const Bytes& bytes() const { return bytes_; }
-
- private:
-  void Slot(bool literal) {
-    if (bit_ == 8) {
-      flag_ = bytes_.size();
-      bytes_.push_back(0);
-      bit_ = 0;
-    }
-    if (literal) bytes_[flag_] |= static_cast<uint8_t>(1u << bit_);
-    ++bit_;
-  }
-  Bytes bytes_;
-  size_t flag_ = 0;
-  int bit_ = 8;
-  uint32_t out_ = 0;
-};
-
 Bytes RandomBytes(Rng& rng, size_t size) {
   Bytes b(size);
   for (auto& c : b) c = static_cast<uint8_t>(rng.Next());
@@ -123,8 +86,8 @@ Bytes RandomBytes(Rng& rng, size_t size) {
 // every copy strategy: short periods, the window's far end, and the rest.
 // Literals come in runs, often spanning whole groups, and are often 0xFF,
 // the flag byte of an all-literal group.
-StreamBuilder PlausibleStream(Rng& rng, uint32_t tokens) {
-  StreamBuilder s;
+lzss_test::PackedStream PlausibleStream(Rng& rng, uint32_t tokens) {
+  lzss_test::PackedStream s;
   for (uint32_t i = 0; i < tokens; ++i) {
     const uint32_t kind = rng.Below(10);
     if (kind < 3) {
@@ -176,7 +139,7 @@ TEST_P(LzssDecoderTest, DecodesHandWrittenStreams) {
 
   // A match at window position 4095 wraps: it reads positions 4095, 0 and 1,
   // which output bytes 17, 18 and 19 (values 18, 19, 20) were written to.
-  StreamBuilder s;
+  lzss_test::PackedStream s;
   Bytes expected;
   for (uint8_t c = 1; c <= 20; ++c) {
     s.Literal(c);
@@ -241,7 +204,7 @@ TEST_P(LzssDecoderTest, EveryDistanceAndLengthMatchesTheReference) {
   for (uint32_t d = 1; d <= 40; ++d) distances.push_back(d);
   for (uint32_t d : {47, 48, 64, 100, 255, 256, 1000, 4077, 4078, 4079, 4094, 4095, 4096}) distances.push_back(d);
 
-  StreamBuilder s;
+  lzss_test::PackedStream s;
   while (s.produced() < 4200) s.Literal(static_cast<uint8_t>(rng.Next()));
   for (uint32_t d : distances) {
     for (uint32_t n = 3; n <= 18; ++n) {
@@ -256,7 +219,7 @@ TEST_P(LzssDecoderTest, EveryTruncationMatchesTheReference) {
   // Long enough to leave the start-up path; each cut point ends the stream
   // mid-group or mid-token somewhere, in both decoding paths.
   Rng rng(3);
-  const StreamBuilder s = PlausibleStream(rng, 700);
+  const lzss_test::PackedStream s = PlausibleStream(rng, 700);
   const Bytes& full = s.bytes();
   for (size_t cut = 0; cut <= full.size(); ++cut) {
     ExpectSameAsReference(Bytes(full.begin(), full.begin() + cut), s.produced(), "cut at " + std::to_string(cut));
@@ -293,7 +256,7 @@ TEST_P(LzssDecoderTest, RandomStreamsMatchTheReference) {
       packed = RandomBytes(rng, rng.Below(6000));
       length = rng.Below(40000);
     } else {
-      const StreamBuilder s = PlausibleStream(rng, rng.Below(1200));
+      const lzss_test::PackedStream s = PlausibleStream(rng, rng.Below(1200));
       packed = s.bytes();
       // Often the exact length, otherwise shorter (the output fills up
       // first) or longer (the packed bytes run out first).

@@ -12,6 +12,7 @@
 
 #include "bitmap_builder.h"
 #include "picture_exports.h"
+#include "take_handle.h"
 
 enum class Source { File, Memory };
 
@@ -40,18 +41,6 @@ private:
 
 // What the host puts in its slots before a call.
 inline HGLOBAL SlotSentinel() { return reinterpret_cast<HGLOBAL>(uintptr_t{0x5EED0}); }
-
-// The content of a handed-over handle, which must be unlocked; frees it.
-inline std::vector<uint8_t> TakeHandle(HGLOBAL handle) {
-    EXPECT_EQ(GlobalFlags(handle) & GMEM_LOCKCOUNT, 0u) << "handle handed over locked";
-    std::vector<uint8_t> bytes(GlobalSize(handle));
-    const void* data = GlobalLock(handle);
-    EXPECT_NE(data, nullptr);
-    if (data && !bytes.empty()) std::memcpy(bytes.data(), data, bytes.size());
-    GlobalUnlock(handle);
-    EXPECT_EQ(GlobalFree(handle), nullptr);
-    return bytes;
-}
 
 struct Delivery {
     int32_t result;

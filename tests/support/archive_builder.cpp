@@ -168,4 +168,23 @@ std::vector<uint8_t> Bytes(size_t size, uint32_t seed) {
     return bytes;
 }
 
+ArchiveRecipe SmallEntriesRecipe() {
+    ArchiveRecipe recipe;
+    recipe.entries.reserve(kSmallEntryCount);
+    for (uint32_t i = 0; i < kSmallEntryCount; ++i) {
+        Entry entry;
+        entry.name = "E" + std::to_string(i) + ".BIN";
+        if (i % 97 == 0) {
+        } else if (i % 50 == 0) {
+            PwRecipe audio;
+            audio.codes = Bytes(40 + i % 100, i);
+            entry.data = MakePwAudio(audio);
+        } else {
+            entry.data = Bytes(1 + (i * 7919u) % 200, i);
+        }
+        recipe.entries.push_back(std::move(entry));
+    }
+    return recipe;
+}
+
 }  // namespace archive_builder

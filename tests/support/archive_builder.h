@@ -74,6 +74,12 @@ int16_t ExpectedSample(uint8_t code);
 // Deterministic filler bytes.
 std::vector<uint8_t> Bytes(size_t size, uint32_t seed);
 
+// The benchmarks' archive of many small entries, also what zorv's tests and
+// benchmarks extract: 65,535 entries of 0 to 200 bytes; every 50th is a short
+// audio entry and every 97th is empty (so positions repeat).
+constexpr uint32_t kSmallEntryCount = 65535;
+ArchiveRecipe SmallEntriesRecipe();
+
 // A private folder in the temporary folder, removed with all it holds.
 class ArchiveFolder {
 public:

@@ -18,35 +18,6 @@ uint32_t Hash3(const uint8_t* p) {
   return (v * 2654435761u) >> (32 - kHashBits);
 }
 
-class PackedWriter {
- public:
-  void Literal(uint8_t c) {
-    StartTokenSlot(true);
-    out_.push_back(c);
-  }
-  void Match(uint32_t windowPos, uint32_t length) {
-    StartTokenSlot(false);
-    out_.push_back(static_cast<uint8_t>(windowPos & 0xFF));
-    out_.push_back(static_cast<uint8_t>(((windowPos >> 4) & 0xF0) | (length - kMinMatch)));
-  }
-  std::vector<uint8_t> Take() { return std::move(out_); }
-
- private:
-  void StartTokenSlot(bool literal) {
-    if (bit_ == 8) {
-      flagIndex_ = out_.size();
-      out_.push_back(0);
-      bit_ = 0;
-    }
-    if (literal) out_[flagIndex_] |= static_cast<uint8_t>(1u << bit_);
-    ++bit_;
-  }
-
-  std::vector<uint8_t> out_;
-  size_t flagIndex_ = 0;
-  int bit_ = 8;
-};
-
 }  // namespace
 
 std::vector<uint8_t> LzssEncode(const uint8_t* data, size_t size) {
@@ -68,7 +39,7 @@ std::vector<uint8_t> LzssEncode(const uint8_t* data, size_t size) {
   };
   for (size_t pos = 0; pos < prefix; ++pos) insert(pos);
 
-  PackedWriter writer;
+  PackedStream stream;
   size_t i = prefix;
   while (i < total) {
     const size_t maxLen = std::min<size_t>(kMaxMatch, total - i);
@@ -93,19 +64,16 @@ std::vector<uint8_t> LzssEncode(const uint8_t* data, size_t size) {
     }
 
     if (bestLen >= kMinMatch) {
-      const size_t outPos = i - prefix;
-      const uint32_t writePos = static_cast<uint32_t>((kInitialWritePos + outPos) % kWindowSize);
-      const uint32_t windowPos = (writePos + kWindowSize - static_cast<uint32_t>(bestDist)) % kWindowSize;
-      writer.Match(windowPos, static_cast<uint32_t>(bestLen));
+      stream.MatchBack(static_cast<uint32_t>(bestDist), static_cast<uint32_t>(bestLen));
       for (size_t k = 0; k < bestLen; ++k) insert(i + k);
       i += bestLen;
     } else {
-      writer.Literal(buf[i]);
+      stream.Literal(buf[i]);
       insert(i);
       ++i;
     }
   }
-  return writer.Take();
+  return stream.bytes();
 }
 
 uint32_t LzssPlainDecode(uint8_t* output, uint32_t unpackedLength, const uint8_t* packed,

@@ -164,16 +164,21 @@ std::vector<std::string> ScratchFolder::List() const {
     return names;
 }
 
-namespace {
 std::string BaseName(const std::string& path) {
     size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
+
 std::string Upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
-}  // namespace
+
+std::string JoinNames(const std::set<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
+    return out;
+}
 
 LoadedPlugin::LoadedPlugin(const std::string& builtModule, const std::string& tag)
     : folder_(tag) {
@@ -215,14 +220,6 @@ const IMAGE_NT_HEADERS32* NtHeaders(HMODULE module) {
     return nt;
 }
 
-namespace {
-std::string JoinSet(const std::set<std::string>& names) {
-    std::string out;
-    for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
-    return out;
-}
-}  // namespace
-
 std::set<std::string> ExportNames(HMODULE module) {
     std::set<std::string> names;
     const IMAGE_NT_HEADERS32* nt = NtHeaders(module);
@@ -239,20 +236,29 @@ std::set<std::string> ExportNames(HMODULE module) {
     return names;
 }
 
-std::set<std::string> ImportNames(HMODULE module) {
-    std::set<std::string> names;
+std::map<std::string, std::set<std::string>> ImportedFunctions(HMODULE module) {
+    std::map<std::string, std::set<std::string>> imports;
     const IMAGE_NT_HEADERS32* nt = NtHeaders(module);
-    if (!nt) return names;
+    if (!nt) return imports;
     auto base = reinterpret_cast<const uint8_t*>(module);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (dir.VirtualAddress == 0) return names;
-    auto desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-    for (; desc->Name != 0; ++desc) names.insert(Upper(reinterpret_cast<const char*>(base + desc->Name)));
-    // Delay-loaded DLLs would be imports too.
-    const IMAGE_DATA_DIRECTORY& delay =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT];
-    CHECK_EQ(delay.VirtualAddress, 0u);
-    return names;
+    if (dir.VirtualAddress == 0) return imports;
+    for (auto desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         desc->Name != 0; ++desc) {
+        std::set<std::string>& names = imports[Upper(reinterpret_cast<const char*>(base + desc->Name))];
+        CHECK(desc->OriginalFirstThunk != 0);
+        if (desc->OriginalFirstThunk == 0) continue;
+        for (auto thunk = reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + desc->OriginalFirstThunk);
+             thunk->u1.AddressOfData != 0; ++thunk) {
+            if (IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal)) {
+                names.insert("#" + std::to_string(IMAGE_ORDINAL32(thunk->u1.Ordinal)));
+                continue;
+            }
+            auto byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData);
+            names.insert(reinterpret_cast<const char*>(byName->Name));
+        }
+    }
+    return imports;
 }
 
 void CheckExportsAndImports(HMODULE module, const std::set<std::string>& expected) {
@@ -264,11 +270,14 @@ void CheckExportsAndImports(HMODULE module, const std::set<std::string>& expecte
     CHECK((nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0);
 
     std::set<std::string> exports = ExportNames(module);
-    CHECK_EQ(JoinSet(exports), JoinSet(expected));
-    std::printf("exports: %s\n", JoinSet(exports).c_str());
+    CHECK_EQ(JoinNames(exports), JoinNames(expected));
+    std::printf("exports: %s\n", JoinNames(exports).c_str());
 
-    std::set<std::string> imports = ImportNames(module);
-    std::printf("imports: %s\n", JoinSet(imports).c_str());
+    std::set<std::string> imports;
+    for (const auto& dll : ImportedFunctions(module)) imports.insert(dll.first);
+    // Delay-loaded DLLs would be imports too.
+    CHECK_EQ(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].VirtualAddress, 0u);
+    std::printf("imports: %s\n", JoinNames(imports).c_str());
     CHECK(imports.count("KERNEL32.DLL") == 1);
     for (const std::string& name : imports) {
         bool allowed = name == "KERNEL32.DLL" || name == "MSVCRT.DLL";

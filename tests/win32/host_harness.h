@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -83,6 +84,12 @@ typedef int32_t(WINAPI* GetFileFn)(const char* source, uint32_t position, HLOCAL
 
 // A path handed over on the command line in Unix form becomes a drive path.
 std::string ToWindowsPath(const std::string& path);
+// The last part of a path.
+std::string BaseName(const std::string& path);
+// ASCII letters upper-cased, as Windows compares file and module names.
+std::string Upper(std::string s);
+// The names in order, separated by spaces.
+std::string JoinNames(const std::set<std::string>& names);
 
 // A new, empty folder under the current directory, removed with everything
 // in it at the end.
@@ -137,8 +144,9 @@ private:
 const IMAGE_NT_HEADERS32* NtHeaders(HMODULE module);
 // Export names of a loaded module, read from its export directory in memory.
 std::set<std::string> ExportNames(HMODULE module);
-// Names of the DLLs it imports, read from its import descriptors, upper-cased.
-std::set<std::string> ImportNames(HMODULE module);
+// The functions it imports by DLL (upper-cased), read from the import
+// lookup tables of the loaded image; an import by ordinal is listed as "#n".
+std::map<std::string, std::set<std::string>> ImportedFunctions(HMODULE module);
 // Exports exactly `expected`; imports KERNEL32.dll and at most msvcrt.dll.
 void CheckExportsAndImports(HMODULE module, const std::set<std::string>& expected);
 

@@ -7,9 +7,7 @@
 // Usage: module_image_test <path of ZORVPICT.SPI or ZORVPACK.SPI>
 #include <winternl.h>
 
-#include <cctype>
 #include <cstring>
-#include <map>
 
 #include "host_harness.h"
 
@@ -60,44 +58,6 @@ const LoaderEntry* FindLoaderEntry(HMODULE module) {
     return nullptr;
 }
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Join(const std::set<std::string>& names) {
-    std::string out;
-    for (const std::string& name : names) out += (out.empty() ? "" : " ") + name;
-    return out;
-}
-
-// Imported functions by DLL (upper-cased), read from the import lookup
-// tables of the loaded image; an import by ordinal is listed as "#n".
-std::map<std::string, std::set<std::string>> ImportedFunctions(HMODULE module) {
-    std::map<std::string, std::set<std::string>> imports;
-    const IMAGE_NT_HEADERS32* nt = NtHeaders(module);
-    if (!nt) return imports;
-    auto base = reinterpret_cast<const uint8_t*>(module);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (dir.VirtualAddress == 0) return imports;
-    for (auto desc = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-         desc->Name != 0; ++desc) {
-        std::set<std::string>& names = imports[Upper(reinterpret_cast<const char*>(base + desc->Name))];
-        CHECK(desc->OriginalFirstThunk != 0);
-        if (desc->OriginalFirstThunk == 0) continue;
-        for (auto thunk = reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + desc->OriginalFirstThunk);
-             thunk->u1.AddressOfData != 0; ++thunk) {
-            if (IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal)) {
-                names.insert("#" + std::to_string(IMAGE_ORDINAL32(thunk->u1.Ordinal)));
-                continue;
-            }
-            auto byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData);
-            names.insert(reinterpret_cast<const char*>(byName->Name));
-        }
-    }
-    return imports;
-}
-
 void CheckFileSize(const std::string& file) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     CHECK(GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data) != 0);
@@ -130,9 +90,9 @@ void CheckImports(HMODULE module, bool isArchiveModule) {
     if (isArchiveModule) kernel.insert(kArchiveOnlyServices.begin(), kArchiveOnlyServices.end());
     std::map<std::string, std::set<std::string>> imports = ImportedFunctions(module);
     for (const auto& [dll, functions] : imports) {
-        std::printf("imports from %s: %s\n", dll.c_str(), Join(functions).c_str());
+        std::printf("imports from %s: %s\n", dll.c_str(), JoinNames(functions).c_str());
         if (dll == "KERNEL32.DLL") {
-            CHECK_EQ(Join(functions), Join(kernel));
+            CHECK_EQ(JoinNames(functions), JoinNames(kernel));
         } else if (dll == "MSVCRT.DLL") {
             for (const std::string& name : functions) {
                 bool allowed = kRuntimeMemoryAndStrings.count(name) == 1;
@@ -149,7 +109,7 @@ void CheckImports(HMODULE module, bool isArchiveModule) {
 void Run(const char* modulePath) {
     std::string file = ToWindowsPath(modulePath);
     CheckFileSize(file);
-    std::string name = Upper(file.substr(file.find_last_of('\\') + 1));
+    std::string name = Upper(BaseName(file));
     bool isArchiveModule = name == "ZORVPACK.SPI";
     CHECK(isArchiveModule || name == "ZORVPICT.SPI");
 

@@ -13,6 +13,7 @@
 #include "plugin_frame.h"
 #include "pw_encoder.h"
 #include "safe_path.h"
+#include "take_handle.h"
 #include "content_hash.h"
 
 namespace writer_test {
@@ -55,17 +56,6 @@ std::string FoldCase(std::string text) {
     return text;
 }
 
-// A handed-over block's bytes; frees it.
-std::vector<uint8_t> Take(HGLOBAL handle) {
-    std::vector<uint8_t> bytes(GlobalSize(handle));
-    if (!bytes.empty()) {
-        std::memcpy(bytes.data(), GlobalLock(handle), bytes.size());
-        GlobalUnlock(handle);
-    }
-    GlobalFree(handle);
-    return bytes;
-}
-
 }  // namespace
 
 PictureDelivery GetPictureOf(const std::vector<uint8_t>& packed) {
@@ -75,8 +65,8 @@ PictureDelivery GetPictureOf(const std::vector<uint8_t>& packed) {
     delivery.result = getPicture(reinterpret_cast<const char*>(packed.data()), static_cast<int32_t>(packed.size()),
                                  SourceInMemory, &info, &bits, nullptr, 0);
     if (delivery.result == Ok) {
-        delivery.info = Take(info);
-        delivery.bits = Take(bits);
+        delivery.info = TakeHandle(info);
+        delivery.bits = TakeHandle(bits);
     }
     return delivery;
 }
@@ -86,7 +76,7 @@ std::vector<ListedEntry> ListArchive(const std::string& archive) {
     HGLOBAL handle = nullptr;
     int32_t result = getArchiveInfo(archive.c_str(), 0, 0, &handle);
     if (result != Ok) throw std::runtime_error("GetArchiveInfo answered " + std::to_string(result));
-    std::vector<uint8_t> block = Take(handle);
+    std::vector<uint8_t> block = TakeHandle(handle);
     std::vector<ListedEntry> entries;
     for (size_t at = 0; at + sizeof(ArchiveEntryRecord) <= block.size() && block[at] != 0;
          at += sizeof(ArchiveEntryRecord)) {
@@ -102,7 +92,7 @@ std::vector<uint8_t> GetEntry(const std::string& archive, uint32_t position) {
     HGLOBAL handle = nullptr;
     int32_t result = getFile(archive.c_str(), position, &handle, DestInMemory, nullptr, 0);
     if (result != Ok) throw std::runtime_error("GetFile answered " + std::to_string(result));
-    return Take(handle);
+    return TakeHandle(handle);
 }
 
 writer::Manifest ExtractWithManifest(const std::string& archive, const fs::path& folder) {
