@@ -2,12 +2,10 @@
 
 #include <cstring>
 
+#include "byte_order.h"
+
 namespace host {
 namespace {
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 bool TagAt(const uint8_t* head, size_t offset, const char* tag) {
     return std::memcmp(head + offset, tag, 4) == 0;
@@ -20,8 +18,8 @@ std::optional<PackedPictureHeader> ReadPackedPictureHeader(const uint8_t* bytes,
         return std::nullopt;
     PackedPictureHeader header;
     header.signature.assign(reinterpret_cast<const char*>(bytes), 2);
-    header.packedLength = Le32(bytes + 2);
-    header.unpackedLength = Le32(bytes + 6);
+    header.packedLength = ReadLe32(bytes + 2);
+    header.unpackedLength = ReadLe32(bytes + 6);
     if (header.packedLength == 0 || header.unpackedLength == 0) return std::nullopt;
     return header;
 }
@@ -32,8 +30,8 @@ std::optional<ArchiveHeader> ReadArchiveHeader(const uint8_t* bytes, size_t size
         return std::nullopt;
     ArchiveHeader header;
     header.signature.assign(reinterpret_cast<const char*>(bytes), 5);
-    header.entryCount = static_cast<uint16_t>(bytes[8] | (bytes[9] << 8));
-    header.directoryOffset = Le32(bytes + 10);
+    header.entryCount = ReadLe16(bytes + 8);
+    header.directoryOffset = ReadLe32(bytes + 10);
     return header;
 }
 
@@ -42,7 +40,7 @@ std::optional<uint32_t> CodedAudioWaveSize(const uint8_t* head, size_t headSize,
     if (!TagAt(head, 0, "PW10") || !TagAt(head, 8, "PCM1") || !TagAt(head, 12, "fmt ") ||
         !TagAt(head, 38, "data"))
         return std::nullopt;
-    uint32_t codes = Le32(head + 42);
+    uint32_t codes = ReadLe32(head + 42);
     if (codes > storedSize - kCodedAudioHeaderSize || codes > (0xFFFFFFFFu - kCodedAudioHeaderSize) / 2)
         return std::nullopt;
     return static_cast<uint32_t>(kCodedAudioHeaderSize + 2 * codes);

@@ -3,20 +3,13 @@
 #include <cstring>
 #include <memory>
 
+#include "byte_order.h"
+
 namespace writer {
 
 namespace {
 
 constexpr uint64_t kLargestArchive = 0xFFFFFFFFull;
-
-void PutLe16(uint8_t* p, uint16_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutLe32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 bool IsKnownSignature(const std::array<uint8_t, 8>& signature) {
     for (const char* known : {"ZRV00", "ZRV01", "ZRV03"})
@@ -92,8 +85,8 @@ void WriteArchive(ByteSink& sink, const ArchiveLayout& layout, const std::vector
 
     uint8_t header[kArchiveHeaderBytes];
     std::memcpy(header, layout.signature.data(), 8);
-    PutLe16(header + 8, static_cast<uint16_t>(entries.size()));
-    PutLe32(header + 10, static_cast<uint32_t>(directoryOffset));
+    WriteLe16(header + 8, static_cast<uint16_t>(entries.size()));
+    WriteLe32(header + 10, static_cast<uint32_t>(directoryOffset));
     std::memcpy(header + 14, layout.reserved.data(), 2);
     sink.Write(header, sizeof header);
 
@@ -111,7 +104,7 @@ void WriteArchive(ByteSink& sink, const ArchiveLayout& layout, const std::vector
     for (size_t i = 0; i < entries.size(); ++i) {
         uint8_t* record = directory.data() + kDirectoryEntryBytes * i;
         std::memcpy(record, entries[i].name.data(), kNameFieldBytes);
-        PutLe32(record + kNameFieldBytes, entries[i].size);
+        WriteLe32(record + kNameFieldBytes, entries[i].size);
     }
     sink.Write(directory.data(), directory.size());
     sink.Write(layout.tail.data(), layout.tail.size());

@@ -96,7 +96,7 @@ void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset
     uint8_t head[kAudioHeaderBytes] = {};
     const size_t headSize = entry.storedSize < kAudioHeaderBytes ? entry.storedSize : kAudioHeaderBytes;
     std::memcpy(head, file.Peek(heads, offset, headSize), headSize);
-    const uint64_t codes = headSize == kAudioHeaderBytes ? Le32(head + 42) : 0;
+    const uint64_t codes = headSize == kAudioHeaderBytes ? ReadLe32(head + 42) : 0;
     // The archive plug-in's rule: whole header, all codes stored, WAVE length below 4 GiB.
     if (headSize == kAudioHeaderBytes && HasAudioTags(head) && codes <= entry.storedSize - kAudioHeaderBytes &&
         codes <= (0xFFFFFFFFull - kAudioHeaderBytes) / 2) {
@@ -141,7 +141,7 @@ bool IsSafeRelativePath(const std::string& path) {
 }
 
 uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
-    return kAudioHeaderBytes + 2 * uint64_t{Le32(audioHeader.data() + 42)};
+    return kAudioHeaderBytes + 2 * uint64_t{ReadLe32(audioHeader.data() + 42)};
 }
 
 Manifest DescribeArchive(const fs::path& path) {
@@ -153,8 +153,8 @@ Manifest DescribeArchive(const fs::path& path) {
     manifest.archiveSize = file.size();
     if (file.size() < kArchiveHeaderBytes) throw WriteError(who + " is too short to be an archive");
     file.ReadAt(0, manifest.header.data(), kArchiveHeaderBytes);
-    const uint32_t count = Le16(manifest.header.data() + 8);
-    const uint64_t directoryOffset = Le32(manifest.header.data() + 10);
+    const uint32_t count = ReadLe16(manifest.header.data() + 8);
+    const uint64_t directoryOffset = ReadLe32(manifest.header.data() + 10);
     const uint64_t directoryEnd = directoryOffset + uint64_t{kDirectoryEntryBytes} * count;
     if (!IsArchiveSignature(manifest.header.data()) || directoryEnd > file.size())
         throw WriteError(who + " is not a ZORVAN archive");
@@ -166,7 +166,7 @@ Manifest DescribeArchive(const fs::path& path) {
     for (uint32_t i = 0; i < count; ++i) {
         ManifestEntry& entry = manifest.entries[i];
         std::memcpy(entry.nameField.data(), directory.data() + kDirectoryEntryBytes * i, kNameFieldBytes);
-        entry.storedSize = Le32(directory.data() + kDirectoryEntryBytes * i + kNameFieldBytes);
+        entry.storedSize = ReadLe32(directory.data() + kDirectoryEntryBytes * i + kNameFieldBytes);
         entry.name = NameFromField(entry.nameField);
         dataEnd += entry.storedSize;
     }

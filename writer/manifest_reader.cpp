@@ -394,8 +394,8 @@ private:
 void Reader::CheckWhole() const {
     if (!IsArchiveSignature(manifest.header.data()))
         Bad("archive.header", "does not start with an archive's signature");
-    if (Le16(manifest.header.data() + 8) != manifest.entries.size())
-        Bad("archive.header", "counts " + std::to_string(Le16(manifest.header.data() + 8)) +
+    if (ReadLe16(manifest.header.data() + 8) != manifest.entries.size())
+        Bad("archive.header", "counts " + std::to_string(ReadLe16(manifest.header.data() + 8)) +
                                   " entries, the list holds " + std::to_string(manifest.entries.size()));
     std::vector<std::pair<std::string, size_t>> paths;
     for (size_t i = 0; i < manifest.entries.size(); ++i) {
@@ -403,7 +403,7 @@ void Reader::CheckWhole() const {
         // Trailing bytes too many to carry leave an audio entry short; the
         // archive is then marked not exact.
         if (entry.kind == EntryKind::Audio && manifest.notExact.empty() &&
-            kAudioHeaderBytes + uint64_t{Le32(entry.audioHeader.data() + kAudioCodeCountOffset)} +
+            kAudioHeaderBytes + uint64_t{ReadLe32(entry.audioHeader.data() + kAudioCodeCountOffset)} +
                     entry.audioTrailing.size() != entry.storedSize)
             Bad("entries[" + std::to_string(i) + "]", "has a stored size that is not its header, codes and trailing bytes");
         for (const std::optional<WrittenFile>* file : {&entry.file, &entry.converted})
@@ -417,7 +417,7 @@ void Reader::CheckWhole() const {
     if (!manifest.notExact.empty()) return;
     uint64_t dataEnd = kArchiveHeaderBytes;
     for (const ManifestEntry& entry : manifest.entries) dataEnd += entry.storedSize;
-    const uint64_t directoryOffset = Le32(manifest.header.data() + 10);
+    const uint64_t directoryOffset = ReadLe32(manifest.header.data() + 10);
     if (directoryOffset != dataEnd + manifest.gap.size() ||
         manifest.archiveSize != directoryOffset + kDirectoryEntryBytes * manifest.entries.size() + manifest.tail.size())
         Bad("archive", "has a layout that does not add up: its sizes, gap, directory and tail disagree");

@@ -8,6 +8,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "byte_order.h"
+
 namespace writer {
 
 namespace {
@@ -39,18 +41,6 @@ struct Picture {
 struct DepthMismatch : PictureError {
     using PictureError::PictureError;
 };
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void PutLe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Sizes are size_t, 32 bits in the Windows build: compared as 64-bit values.
 bool Reaches4GiB(uint64_t size) { return size > 0xFFFFFFFFull; }
@@ -214,16 +204,16 @@ std::vector<uint8_t> BitmapHeaders(const Picture& picture, uint16_t bits, uint32
     uint8_t* p = file.data();
     p[0] = 'B';
     p[1] = 'M';
-    PutLe32(p + 2, static_cast<uint32_t>(fileSize));
-    PutLe32(p + 10, static_cast<uint32_t>(offBits));
+    WriteLe32(p + 2, static_cast<uint32_t>(fileSize));
+    WriteLe32(p + 10, static_cast<uint32_t>(offBits));
     uint8_t* info = p + kFileHeaderBytes;
-    PutLe32(info, kInfoHeaderBytes);
-    PutLe32(info + 4, picture.width);
-    PutLe32(info + 8, picture.height);  // positive: bottom-up rows
-    PutLe16(info + 12, 1);
-    PutLe16(info + 14, bits);
-    PutLe32(info + 20, static_cast<uint32_t>(stride * picture.height));
-    PutLe32(info + 32, paletteEntries);
+    WriteLe32(info, kInfoHeaderBytes);
+    WriteLe32(info + 4, picture.width);
+    WriteLe32(info + 8, picture.height);  // positive: bottom-up rows
+    WriteLe16(info + 12, 1);
+    WriteLe16(info + 14, bits);
+    WriteLe32(info + 20, static_cast<uint32_t>(stride * picture.height));
+    WriteLe32(info + 32, paletteEntries);
     return file;
 }
 
@@ -388,7 +378,7 @@ bool LooksLikePlainBitmap(const uint8_t* data, size_t size) {
 
 bool LooksLikePackedPicture(const uint8_t* data, size_t size) {
     return size >= kPackedHeaderBytes && (data[0] == 'B' || data[0] == 'E') && data[1] == '1' &&
-           Le32(data + 2) != 0 && Le32(data + 6) != 0;
+           ReadLe32(data + 2) != 0 && ReadLe32(data + 6) != 0;
 }
 
 std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t depth, uint16_t preferredDepth,
@@ -433,15 +423,15 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
         throw PictureError("too short for a bitmap file: " + std::to_string(size) + " bytes");
     if (Reaches4GiB(size)) throw PictureError("a bitmap file of 4 GiB or more cannot be packed");
     const uint8_t* info = data + kFileHeaderBytes;
-    if (Le32(info) != kInfoHeaderBytes)
-        throw PictureError("its info header is " + std::to_string(Le32(info)) +
+    if (ReadLe32(info) != kInfoHeaderBytes)
+        throw PictureError("its info header is " + std::to_string(ReadLe32(info)) +
                            " bytes; only the 40-byte kind is delivered as it is meant "
                            "(save it as a Windows 3 bitmap, or as PNG)");
-    const int32_t width = static_cast<int32_t>(Le32(info + 4));
-    const int32_t height = static_cast<int32_t>(Le32(info + 8));
-    const uint16_t bits = Le16(info + 14);
-    const uint32_t compression = Le32(info + 16);
-    const uint32_t colorsUsed = Le32(info + 32);
+    const int32_t width = static_cast<int32_t>(ReadLe32(info + 4));
+    const int32_t height = static_cast<int32_t>(ReadLe32(info + 8));
+    const uint16_t bits = ReadLe16(info + 14);
+    const uint32_t compression = ReadLe32(info + 16);
+    const uint32_t colorsUsed = ReadLe32(info + 32);
     if (width <= 0 || height == 0 || height == INT32_MIN)
         throw PictureError("its size " + std::to_string(width) + "x" + std::to_string(height) + " is not a picture's");
     if (!IsDeliverable(bits, compression))
@@ -461,8 +451,8 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
     }
     const uint64_t pixelsAt = kFileHeaderBytes + infoPart;
     if (pixelsAt >= size) throw PictureError("its colour table or masks leave no room for pixels");
-    if (Le32(data + 10) != pixelsAt)
-        throw PictureError("its pixels start at offset " + std::to_string(Le32(data + 10)) +
+    if (ReadLe32(data + 10) != pixelsAt)
+        throw PictureError("its pixels start at offset " + std::to_string(ReadLe32(data + 10)) +
                            ", but the picture plug-in takes them from directly behind the colour table, at " +
                            std::to_string(pixelsAt));
     if (!compressed) {
@@ -486,8 +476,8 @@ std::vector<uint8_t> PackBitmapFile(const std::vector<uint8_t>& bitmap, PackedSi
     std::vector<uint8_t> file(kPackedHeaderBytes + stream.size());
     file[0] = signature == PackedSignature::B1 ? 'B' : 'E';
     file[1] = '1';
-    PutLe32(file.data() + 2, static_cast<uint32_t>(stream.size()));
-    PutLe32(file.data() + 6, static_cast<uint32_t>(bitmap.size()));
+    WriteLe32(file.data() + 2, static_cast<uint32_t>(stream.size()));
+    WriteLe32(file.data() + 6, static_cast<uint32_t>(bitmap.size()));
     std::memcpy(file.data() + kPackedHeaderBytes, stream.data(), stream.size());
     return file;
 }

@@ -5,6 +5,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "byte_order.h"
 #include "source_file.h"
 #include "packed_picture.h"
 #include "pw_encoder.h"
@@ -394,10 +395,7 @@ ArchiveLayout LayoutOf(const Manifest& manifest) {
 
 // ---- Building ----
 
-uint32_t CodeCount(const ManifestEntry& entry) {
-    const uint8_t* p = entry.audioHeader.data() + 42;
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
+uint32_t CodeCount(const ManifestEntry& entry) { return ReadLe32(entry.audioHeader.data() + 42); }
 
 // Passes bytes through to a sink while hashing them.
 class HashingSink : public ByteSink {
@@ -438,7 +436,7 @@ private:
     void Drain() {
         const size_t count = pendingSize_ / 2;
         for (size_t k = 0; k < count; ++k)
-            samples_[k] = static_cast<int16_t>(pending_[2 * k] | (pending_[2 * k + 1] << 8));
+            samples_[k] = static_cast<int16_t>(ReadLe16(pending_ + 2 * k));
         EncodePwCodes(codes_, samples_, count);
         inner_.Write(codes_, count);
         pendingSize_ = 0;

@@ -1,20 +1,18 @@
 // Facts of ZORVAN's formats that more than one writer part reads: the
-// archive signature, the coded-audio header's tags, little-endian fields.
+// archive signature, the coded-audio header's tags.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "byte_order.h"
+
 namespace writer {
 
 constexpr size_t kAudioHeaderBytes = 46;
 constexpr size_t kAudioCodeCountOffset = 42;
 
-inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t Le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 // "ZRV00", "ZRV01" or "ZRV03", then 0x1A 0x00, as readers accept it.
 inline bool IsArchiveSignature(const uint8_t* header) {
