@@ -30,7 +30,7 @@ void Put32(uint8_t* p, uint32_t v) {
 // The archive module's image of a coded-audio entry, its format chunk
 // length copied from the entry's header.
 std::vector<uint8_t> ModuleImage(const std::vector<uint8_t>& entry, uint32_t formatLength) {
-    const uint32_t count = static_cast<uint32_t>(entry.size() - writer::kPwHeaderBytes);
+    const uint32_t count = static_cast<uint32_t>(entry.size() - kPwHeaderSize);
     std::vector<uint8_t> wave(46 + 2 * size_t{count});
     std::memcpy(wave.data(), "RIFF", 4);
     Put32(&wave[4], 38 + 2 * count);
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(audio.samples.size() % audio.channels == 0 && audio.samples.size() <= size);
 
     const std::vector<uint8_t> entry = writer::EncodePwAudio(audio);
-    Check(entry.size() == writer::kPwHeaderBytes + audio.samples.size());
+    Check(entry.size() == kPwHeaderSize + audio.samples.size());
     std::vector<int16_t> decoded;
     for (size_t k = 0; k < audio.samples.size(); ++k) {
         const int sample = audio.samples[k], code = entry[46 + k];

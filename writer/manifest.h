@@ -65,7 +65,7 @@ struct ManifestEntry {
 struct Manifest {
     std::string archiveName;  // for people
     uint64_t archiveSize = 0;
-    std::array<uint8_t, kArchiveHeaderBytes> header{};  // as stored
+    std::array<uint8_t, kArchiveHeaderSize> header{};  // as stored
     std::vector<uint8_t> gap;   // between the entries' data and the directory
     std::vector<uint8_t> tail;  // after the directory
     // Why a rebuild cannot give this archive back byte for byte; empty

@@ -377,8 +377,7 @@ bool LooksLikePlainBitmap(const uint8_t* data, size_t size) {
 }
 
 bool LooksLikePackedPicture(const uint8_t* data, size_t size) {
-    return size >= kPackedHeaderBytes && (data[0] == 'B' || data[0] == 'E') && data[1] == '1' &&
-           ReadLe32(data + 2) != 0 && ReadLe32(data + 6) != 0;
+    return size >= kPackedHeaderSize && IsPackedPictureHeader(data);
 }
 
 std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t depth, uint16_t preferredDepth,
@@ -472,13 +471,12 @@ std::vector<uint8_t> PackBitmapFile(const std::vector<uint8_t>& bitmap, PackedSi
     LzssEncoder encoder(parse);
     std::vector<uint8_t> stream = encoder.Encode(bitmap.data(), bitmap.size());
     if (!UnpacksTo(stream, bitmap)) throw PictureError("internal error: the packed stream does not unpack to the picture");
-    if (Reaches4GiB(stream.size() + uint64_t{kPackedHeaderBytes})) throw PictureError("the packed picture would reach 4 GiB");
-    std::vector<uint8_t> file(kPackedHeaderBytes + stream.size());
-    file[0] = signature == PackedSignature::B1 ? 'B' : 'E';
-    file[1] = '1';
+    if (Reaches4GiB(stream.size() + uint64_t{kPackedHeaderSize})) throw PictureError("the packed picture would reach 4 GiB");
+    std::vector<uint8_t> file(kPackedHeaderSize + stream.size());
+    WriteLe16(file.data(), signature == PackedSignature::B1 ? kSignatureB1 : kSignatureE1);
     WriteLe32(file.data() + 2, static_cast<uint32_t>(stream.size()));
     WriteLe32(file.data() + 6, static_cast<uint32_t>(bitmap.size()));
-    std::memcpy(file.data() + kPackedHeaderBytes, stream.data(), stream.size());
+    std::memcpy(file.data() + kPackedHeaderSize, stream.data(), stream.size());
     return file;
 }
 

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "lzss_encoder.h"
+#include "zorvan_format.h"
 
 namespace writer {
 
@@ -55,8 +56,6 @@ struct PackedPicture {
     // What the user should know: dropped transparency, reduced samples.
     std::vector<std::string> notes;
 };
-
-constexpr size_t kPackedHeaderBytes = 10;
 
 bool LooksLikePng(const uint8_t* data, size_t size);
 bool LooksLikePlainBitmap(const uint8_t* data, size_t size);

@@ -151,11 +151,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t EncodeCodesVbmi(ui
 
 #endif
 
-bool IsPwHeader(const uint8_t* h) {
-    return std::memcmp(h, "PW10", 4) == 0 && std::memcmp(h + 8, "PCM1", 4) == 0 &&
-           std::memcmp(h + 12, "fmt ", 4) == 0 && std::memcmp(h + 38, "data", 4) == 0;
-}
-
 // Header fields that describe the audio itself.
 struct AudioShape {
     uint16_t channels;
@@ -187,7 +182,7 @@ void WriteKeptFields(uint8_t* h, const uint8_t* original, const AudioShape& shap
     std::memcpy(h + 16, original + 16, 6);   // format length, format tag
     std::memcpy(h + 28, original + 28, 10);  // byte rate, block align, bits, extra length
 
-    const uint32_t lengthField = ReadLe32(original + 4), originalCodes = ReadLe32(original + 42);
+    const uint32_t lengthField = ReadLe32(original + 4), originalCodes = PwCodeCount(original);
     if (lengthField == 38 + originalCodes + shape.trailingBytes)
         WriteLe32(h + 4, 38 + shape.codeCount + shape.trailingBytes);
     else if (lengthField == 38 + originalCodes)
@@ -229,18 +224,18 @@ std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* origina
                                     " channels");
     if (audio.samples.size() % audio.channels != 0)
         throw PwAudioError("stereo audio with an odd number of samples");
-    if (originalHeader && !IsPwHeader(originalHeader))
+    if (originalHeader && !IsPwAudio(originalHeader))
         throw PwAudioError("the original header is not a coded-audio header");
     // The archive plug-in converts an entry only while its WAVE, 46 + 2N
     // bytes, fits in 32 bits, and the entry itself must fit a 32-bit size.
     const size_t count = audio.samples.size();
-    if (count > kMaxPwCodes || trailing.size() > 0xFFFFFFFFu - kPwHeaderBytes - count)
+    if (count > kMostPwCodes || trailing.size() > 0xFFFFFFFFu - kPwHeaderSize - count)
         throw PwAudioError("audio too long for a coded-audio entry: " + std::to_string(count) +
-                                " samples, at most " + std::to_string(kMaxPwCodes));
+                                " samples, at most " + std::to_string(kMostPwCodes));
 
     const AudioShape shape{audio.channels, audio.sampleRate, static_cast<uint32_t>(count),
                            static_cast<uint32_t>(trailing.size())};
-    std::vector<uint8_t> entry(kPwHeaderBytes + count + trailing.size());
+    std::vector<uint8_t> entry(kPwHeaderSize + count + trailing.size());
     uint8_t* h = entry.data();
     std::memcpy(h, "PW10", 4);
     std::memcpy(h + 8, "PCM1", 4);
@@ -252,9 +247,9 @@ std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* origina
         WriteFreshFields(h, shape);
     WriteLe16(h + 22, shape.channels);
     WriteLe32(h + 24, shape.sampleRate);
-    WriteLe32(h + 42, shape.codeCount);
-    EncodePwCodes(h + kPwHeaderBytes, audio.samples.data(), count);
-    if (!trailing.empty()) std::memcpy(h + kPwHeaderBytes + count, trailing.data(), trailing.size());
+    WriteLe32(h + kPwCodeCountOffset, shape.codeCount);
+    EncodePwCodes(h + kPwHeaderSize, audio.samples.data(), count);
+    if (!trailing.empty()) std::memcpy(h + kPwHeaderSize + count, trailing.data(), trailing.size());
     return entry;
 }
 

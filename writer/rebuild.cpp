@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kWaveHeaderBytes = 46;
 // Files up to this size are kept in memory from planning to writing, up to
 // kMostKeptBytes in all; larger ones are read again while they are written.
 constexpr uint64_t kKeptFileBytes = 64 * 1024;
@@ -395,8 +394,6 @@ ArchiveLayout LayoutOf(const Manifest& manifest) {
 
 // ---- Building ----
 
-uint32_t CodeCount(const ManifestEntry& entry) { return ReadLe32(entry.audioHeader.data() + 42); }
-
 // Passes bytes through to a sink while hashing them.
 class HashingSink : public ByteSink {
 public:
@@ -419,7 +416,7 @@ public:
     explicit CodingSink(ByteSink& inner) : inner_(inner) {}
     void Write(const uint8_t* data, size_t size) override {
         for (size_t i = 0; i < size; ++i) {
-            if (skipped_ < kWaveHeaderBytes) {
+            if (skipped_ < kPwHeaderSize) {
                 ++skipped_;
                 continue;
             }
@@ -480,7 +477,8 @@ ArchiveEntry OriginalEntry(const PlanItem& item) {
         };
         return out;
     }
-    out.size = static_cast<uint32_t>(kWaveHeaderBytes + uint64_t{CodeCount(entry)} + entry.audioTrailing.size());
+    out.size = static_cast<uint32_t>(kPwHeaderSize + uint64_t{PwCodeCount(entry.audioHeader.data())} +
+                                     entry.audioTrailing.size());
     out.writeData = [&item](ByteSink& sink) {
         const ManifestEntry& original = *item.original;
         sink.Write(original.audioHeader.data(), original.audioHeader.size());
