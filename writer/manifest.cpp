@@ -17,7 +17,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr char kFormatName[] = "zorv-manifest";
 constexpr uint64_t kLargestManifest = uint64_t{256} << 20;
 // Not-exact reasons listed one by one before the rest are counted.
 constexpr size_t kListedReasons = 8;
@@ -136,6 +135,12 @@ bool IsSafeRelativePath(const std::string& path) {
     return true;
 }
 
+std::string FoldCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
     return kPwHeaderSize + 2 * uint64_t{PwCodeCount(audioHeader.data())};
 }
@@ -205,7 +210,7 @@ std::string ManifestToJson(const Manifest& manifest) {
                     {"tail", HexString(manifest.tail.data(), manifest.tail.size())},
                     {"notExact", manifest.notExact}};
     // One entry a line: readable, and a changed entry is one changed line.
-    std::string text = "{\n \"format\": \"" + std::string(kFormatName) +
+    std::string text = "{\n \"format\": \"" + std::string(kManifestFormat) +
                        "\",\n \"version\": " + std::to_string(kManifestVersion) + ",\n \"archive\": " + Dump(archive) +
                        ",\n \"entries\": [";
     for (size_t i = 0; i < manifest.entries.size(); ++i)

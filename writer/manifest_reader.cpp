@@ -16,7 +16,6 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr char kFormatName[] = "zorv-manifest";
 constexpr size_t kMostReasons = 64;
 
 [[noreturn]] void Bad(const std::string& where, const std::string& what) {
@@ -97,12 +96,6 @@ void HexOfLength(const std::string& text, const Where& where, uint8_t* out, size
     if (text.size() > 2 * length) Bad(where(), "holds more than " + std::to_string(length) + " bytes");
     if (text.size() != 2 * length) Bad(where(), "must hold exactly " + std::to_string(length) + " bytes");
     DecodeHex(text, out, length, where);
-}
-
-std::string FoldCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 struct Frame {
@@ -290,7 +283,7 @@ private:
         auto where = [this] { return ValueWhere(); };
         switch (frame.place) {
         case Place::Root:
-            if (text != kFormatName) Bad("format", "is not \"" + std::string(kFormatName) + "\"");
+            if (text != kManifestFormat) Bad("format", "is not \"" + std::string(kManifestFormat) + "\"");
             break;
         case Place::Archive:
             if (key == "name") {
@@ -347,8 +340,7 @@ private:
         } else if (key == "xxh64") {
             uint8_t digest[8];
             HexOfLength(text, [this] { return ValueWhere(); }, digest, sizeof digest);
-            for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);  // as HexString writes
-            file_.hash = std::move(text);
+            file_.hash = FoldCase(std::move(text));  // as HexString writes it
         } else if (text == "stored" || text == "wave") {  // "holds"
             entry_.form = text == "wave" ? WrittenForm::Wave : WrittenForm::Stored;
         } else {

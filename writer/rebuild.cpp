@@ -28,12 +28,6 @@ constexpr uint64_t kLargestEncodedInput = uint64_t{1} << 30;
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
-std::string FoldCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 bool LooksLikeWave(const std::vector<uint8_t>& head) {
     return head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WAVE", 4) == 0;
 }
