@@ -28,10 +28,6 @@ constexpr uint64_t kLargestEncodedInput = uint64_t{1} << 30;
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
-bool LooksLikeWave(const std::vector<uint8_t>& head) {
-    return head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WAVE", 4) == 0;
-}
-
 bool IsHidden(const std::string& relative) {
     size_t slash = relative.rfind('/');
     return relative[slash == std::string::npos ? 0 : slash + 1] == '.';
@@ -294,7 +290,7 @@ void Planner::PlanPicture(const ManifestEntry& entry, Folder& folder, PlanItem& 
 void Planner::PlanReplacement(const ManifestEntry& entry, PlanItem& item, const FileLook& look) {
     item.action = PlanAction::Change;
     const std::vector<uint8_t> head = Head(item.source, look, 16);
-    const bool isWave = LooksLikeWave(head);
+    const bool isWave = LooksLikeWave(head.data(), head.size());
     const bool isCoded = head.size() >= 4 && std::memcmp(head.data(), "PW10", 4) == 0;
     if (entry.kind == EntryKind::Picture) {
         if (LooksLikePackedPicture(head.data(), head.size())) {
@@ -335,12 +331,14 @@ PlanItem Planner::NewFileItem(const std::string& source, const std::string& show
     item.fileSize = look.size;
     item.content = look.content;
     if (look.size > 0xFFFFFFFFull) throw WriteError(Quoted(shown) + " is larger than an entry may be (4 GiB)");
-    if (options_.encodeAudio && LooksLikeWave(Head(source, look, 12))) {
-        item.making = Making::EncodeAudio;
-        item.reason = "added: coded from the WAVE";
-    } else {
-        item.making = Making::AsIs;
-        item.reason = "added: stored as it is";
+    item.making = Making::AsIs;
+    item.reason = "added: stored as it is";
+    if (options_.encodeAudio) {  // only then is a large file's head read
+        const std::vector<uint8_t> head = Head(source, look, 12);
+        if (LooksLikeWave(head.data(), head.size())) {
+            item.making = Making::EncodeAudio;
+            item.reason = "added: coded from the WAVE";
+        }
     }
     return item;
 }

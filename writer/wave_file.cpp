@@ -241,9 +241,13 @@ std::vector<int16_t> ConvertSamples(const SampleFormat& format, const uint8_t* d
 
 }  // namespace
 
+bool LooksLikeWave(const uint8_t* data, size_t size) {
+    return size >= 12 && IsTag(data, "RIFF") && IsTag(data + 8, "WAVE");
+}
+
 PcmAudio ReadWave(const uint8_t* file, size_t size) {
     if (size < 12) Refuse("not a WAVE file: " + std::to_string(size) + " bytes, too short for a RIFF header");
-    if (!IsTag(file, "RIFF") || !IsTag(file + 8, "WAVE")) Refuse("not a WAVE file: no RIFF/WAVE header");
+    if (!LooksLikeWave(file, size)) Refuse("not a WAVE file: no RIFF/WAVE header");
 
     const std::optional<Chunks> image = ArchiveImageLayout(file, size);
     const Chunks chunks = image ? *image : WalkChunks(file, size);
