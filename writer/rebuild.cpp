@@ -22,7 +22,6 @@ namespace {
 // kMostKeptBytes in all; larger ones are read again while they are written.
 constexpr uint64_t kKeptFileBytes = 64 * 1024;
 constexpr uint64_t kMostKeptBytes = uint64_t{256} << 20;
-constexpr size_t kStreamChunk = 1 << 20;
 // Pictures and WAVE files are encoded in memory.
 constexpr uint64_t kLargestEncodedInput = uint64_t{1} << 30;
 
@@ -108,6 +107,21 @@ Folder ScanFolder(const fs::path& root, const fs::path& output) {
     return folder;
 }
 
+// Hashes the bytes written to it, passing them on to `inner` if there is one.
+class HashingSink : public ByteSink {
+public:
+    explicit HashingSink(ByteSink* inner = nullptr) : inner_(inner) {}
+    void Write(const uint8_t* data, size_t size) override {
+        hash_.Update(data, size);
+        if (inner_) inner_->Write(data, size);
+    }
+    std::string Hex() const { return hash_.FinishHex(); }
+
+private:
+    ByteSink* inner_;
+    ContentHash hash_;
+};
+
 // A file's size and, when asked, its digest; small files are kept.
 struct FileLook {
     uint64_t size = 0;
@@ -131,15 +145,9 @@ public:
             if (hash) look.hash = ContentHashHex(bytes->data(), bytes->size());
             look.content = std::move(bytes);
         } else if (hash) {
-            ContentHash digest;
-            std::vector<uint8_t> buffer(kStreamChunk);
-            for (uint64_t at = 0; at < look.size;) {
-                size_t piece = static_cast<size_t>(std::min<uint64_t>(buffer.size(), look.size - at));
-                file.ReadAt(at, buffer.data(), piece);
-                digest.Update(buffer.data(), piece);
-                at += piece;
-            }
-            look.hash = digest.FinishHex();
+            HashingSink digest;
+            file.CopyTo(digest, 0, look.size);
+            look.hash = digest.Hex();
         }
         return look;
     }
@@ -386,21 +394,6 @@ ArchiveLayout LayoutOf(const Manifest& manifest) {
 
 // ---- Building ----
 
-// Passes bytes through to a sink while hashing them.
-class HashingSink : public ByteSink {
-public:
-    explicit HashingSink(ByteSink& inner) : inner_(inner) {}
-    void Write(const uint8_t* data, size_t size) override {
-        hash_.Update(data, size);
-        inner_.Write(data, size);
-    }
-    std::string Hex() const { return hash_.FinishHex(); }
-
-private:
-    ByteSink& inner_;
-    ContentHash hash_;
-};
-
 // The samples of an unchanged WAVE back into codes: each is a table value,
 // so each gives its own code back.
 class CodingSink : public ByteSink {
@@ -452,7 +445,7 @@ void WriteFileBytes(const PlanItem& item, uint64_t size, const std::string* hash
         file.CopyTo(sink, 0, size);
         return;
     }
-    HashingSink hashing(sink);
+    HashingSink hashing(&sink);
     file.CopyTo(hashing, 0, size);
     if (hashing.Hex() != *hash) throw WriteError(Quoted(item.file) + " changed while the archive was written");
 }
