@@ -395,17 +395,22 @@ ArchiveLayout LayoutOf(const Manifest& manifest) {
 // ---- Building ----
 
 // The samples of an unchanged WAVE back into codes: each is a table value,
-// so each gives its own code back.
+// so each gives its own code back. The WAVE's header, as long as the coded
+// one, is skipped: the original header is written instead.
 class CodingSink : public ByteSink {
 public:
     explicit CodingSink(ByteSink& inner) : inner_(inner) {}
     void Write(const uint8_t* data, size_t size) override {
-        for (size_t i = 0; i < size; ++i) {
-            if (skipped_ < kPwHeaderSize) {
-                ++skipped_;
-                continue;
-            }
-            pending_[pendingSize_++] = data[i];
+        const size_t skip = std::min(size, kPwHeaderSize - skipped_);
+        skipped_ += skip;
+        data += skip;
+        size -= skip;
+        while (size > 0) {
+            const size_t take = std::min(size, sizeof pending_ - pendingSize_);
+            std::memcpy(pending_ + pendingSize_, data, take);
+            pendingSize_ += take;
+            data += take;
+            size -= take;
             if (pendingSize_ == sizeof pending_) Drain();
         }
     }
