@@ -334,14 +334,14 @@ bool IsDeliverable(uint16_t bits, uint32_t compression) {
 
 // A literal decoder of the packed stream, to check every picture written
 // before anyone else sees it.
-bool UnpacksTo(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& expected) {
+bool UnpacksTo(const std::vector<uint8_t>& packed, const uint8_t* expected, size_t expectedSize) {
     uint8_t window[4096] = {};
     uint32_t writePos = 4078;
     size_t in = 0, out = 0;
-    while (out < expected.size()) {
+    while (out < expectedSize) {
         if (in >= packed.size()) return false;
         const uint8_t flags = packed[in++];
-        for (int bit = 0; bit < 8 && out < expected.size(); ++bit) {
+        for (int bit = 0; bit < 8 && out < expectedSize; ++bit) {
             if (flags & (1u << bit)) {
                 if (in >= packed.size() || packed[in] != expected[out]) return false;
                 window[writePos] = packed[in++];
@@ -353,7 +353,7 @@ bool UnpacksTo(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& e
             uint32_t from = packed[in] | ((packed[in + 1] & 0xF0u) << 4);
             uint32_t length = (packed[in + 1] & 0x0Fu) + 3;
             in += 2;
-            for (uint32_t k = 0; k < length && out < expected.size(); ++k) {
+            for (uint32_t k = 0; k < length && out < expectedSize; ++k) {
                 const uint8_t c = window[from];
                 if (c != expected[out++]) return false;
                 window[writePos] = c;
@@ -464,27 +464,28 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
     return bits;
 }
 
-std::vector<uint8_t> PackBitmapFile(const std::vector<uint8_t>& bitmap, PackedSignature signature,
+std::vector<uint8_t> PackBitmapFile(const uint8_t* bitmap, size_t size, PackedSignature signature,
                                     LzssParse parse) {
-    if (bitmap.empty()) throw PictureError("no picture to pack");
-    if (Reaches4GiB(bitmap.size())) throw PictureError("a picture of 4 GiB or more cannot be packed");
+    if (size == 0) throw PictureError("no picture to pack");
+    if (Reaches4GiB(size)) throw PictureError("a picture of 4 GiB or more cannot be packed");
     LzssEncoder encoder(parse);
-    std::vector<uint8_t> stream = encoder.Encode(bitmap.data(), bitmap.size());
-    if (!UnpacksTo(stream, bitmap)) throw PictureError("internal error: the packed stream does not unpack to the picture");
+    std::vector<uint8_t> stream = encoder.Encode(bitmap, size);
+    if (!UnpacksTo(stream, bitmap, size)) throw PictureError("internal error: the packed stream does not unpack to the picture");
     if (Reaches4GiB(stream.size() + uint64_t{kPackedHeaderSize})) throw PictureError("the packed picture would reach 4 GiB");
     std::vector<uint8_t> file(kPackedHeaderSize + stream.size());
     WriteLe16(file.data(), signature == PackedSignature::B1 ? kSignatureB1 : kSignatureE1);
     WriteLe32(file.data() + 2, static_cast<uint32_t>(stream.size()));
-    WriteLe32(file.data() + 6, static_cast<uint32_t>(bitmap.size()));
+    WriteLe32(file.data() + 6, static_cast<uint32_t>(size));
     std::memcpy(file.data() + kPackedHeaderSize, stream.data(), stream.size());
     return file;
 }
 
 PackedPicture PackPicture(const uint8_t* data, size_t size, const PackOptions& options) {
     PackedPicture result;
-    std::vector<uint8_t> bitmap;
     if (LooksLikePng(data, size)) {
-        bitmap = BitmapFromPng(data, size, options.depth, options.preferredDepth, &result.bitCount, &result.notes);
+        const std::vector<uint8_t> bitmap =
+            BitmapFromPng(data, size, options.depth, options.preferredDepth, &result.bitCount, &result.notes);
+        result.file = PackBitmapFile(bitmap.data(), bitmap.size(), options.signature, options.parse);
     } else if (LooksLikePlainBitmap(data, size)) {
         result.bitCount = CheckPlainBitmap(data, size);
         if (options.depth != 0 && options.depth != result.bitCount)
@@ -494,13 +495,12 @@ PackedPicture PackPicture(const uint8_t* data, size_t size, const PackOptions& o
         if (options.preferredDepth != 0 && options.preferredDepth != result.bitCount)
             result.notes.push_back("packed as it is, at " + std::to_string(result.bitCount) + " bits, not " +
                                    std::to_string(options.preferredDepth));
-        bitmap.assign(data, data + size);
+        result.file = PackBitmapFile(data, size, options.signature, options.parse);  // packed where it lies
     } else if (LooksLikePackedPicture(data, size)) {
         throw PictureError("it is a packed picture already");
     } else {
         throw PictureError("neither a PNG nor a bitmap file");
     }
-    result.file = PackBitmapFile(bitmap, options.signature, options.parse);
     return result;
 }
 

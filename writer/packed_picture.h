@@ -73,8 +73,7 @@ std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t dep
 // Throws PictureError unless the plug-in delivers this bitmap file as it is
 // meant; returns its bit count.
 uint16_t CheckPlainBitmap(const uint8_t* data, size_t size);
-// The packed picture file holding `bitmap`.
-std::vector<uint8_t> PackBitmapFile(const std::vector<uint8_t>& bitmap, PackedSignature signature,
-                                    LzssParse parse);
+// The packed picture file holding the `size` bytes of `bitmap`.
+std::vector<uint8_t> PackBitmapFile(const uint8_t* bitmap, size_t size, PackedSignature signature, LzssParse parse);
 
 }  // namespace writer
