@@ -1,29 +1,13 @@
 #include "archive_probe.h"
 
-#include <cstring>
-
-namespace {
-
-// Each signature up to and including its 0x00 at byte 6; byte 7 is free.
-const char* const kSignatures[] = {"ZRV00\x1A", "ZRV01\x1A", "ZRV03\x1A"};
-constexpr size_t kSignatureLength = 7;
-
-bool HasSignature(const uint8_t* header) {
-    for (const char* signature : kSignatures)
-        if (std::memcmp(header, signature, kSignatureLength) == 0) return true;
-    return false;
-}
-
-}  // namespace
-
 PluginResult CheckArchiveHeader(HANDLE file, ArchiveLayout* layout) {
     uint64_t fileSize = 0;
     uint8_t header[kArchiveHeaderSize];
     if (!QueryFileSize(file, &fileSize) || !ReadExactly(file, header, sizeof header))
         return ReadError;
-    if (!HasSignature(header)) return UnsupportedFormat;
-    uint32_t count = ReadLe16(header + 8);
-    uint32_t directoryOffset = ReadLe32(header + 10);
+    if (!IsArchiveSignature(header)) return UnsupportedFormat;
+    uint32_t count = ReadLe16(header + kEntryCountField);
+    uint32_t directoryOffset = ReadLe32(header + kDirectoryOffsetField);
     // 64-bit sum: an offset near 2^32 must not wrap to a small value.
     if (directoryOffset + static_cast<uint64_t>(count) * kDirectoryEntrySize > fileSize)
         return UnsupportedFormat;

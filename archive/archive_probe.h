@@ -1,16 +1,11 @@
-// The ZrvArchive container: a 16-byte header, entry data stored back to back
-// from offset 16 in directory order, and a directory of 16-byte entries
-// (12-byte name, u32 size) wherever the header says.
+// Opening a ZrvArchive and checking its header; the layout itself is in
+// zorvan_format.h.
 #pragma once
 
 #include <cstdint>
 
 #include "plugin_frame.h"
-
-constexpr uint32_t kArchiveHeaderSize = 16;
-constexpr uint32_t kDirectoryEntrySize = 16;
-constexpr uint32_t kEntryNameLength = 12;
-constexpr uint32_t kFirstEntryPosition = 16;
+#include "zorvan_format.h"
 
 // What the header tells, and the size of the file it was read from.
 struct ArchiveLayout {

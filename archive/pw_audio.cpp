@@ -13,8 +13,6 @@
 
 namespace {
 
-bool TagAt(const uint8_t* bytes, const char* tag) { return std::memcmp(bytes, tag, 4) == 0; }
-
 inline uint32_t Sample(uint8_t code) { return static_cast<uint16_t>(PwDecodeTable[code]); }
 
 #if defined(_WIN32) || (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
@@ -120,11 +118,6 @@ void ExpandPwCodesPortable(uint8_t* out, const uint8_t* codes, uint32_t count) {
         WriteLe16(out + 2 * static_cast<size_t>(k), static_cast<uint16_t>(Sample(codes[k])));
 }
 
-bool IsPwAudio(const uint8_t* head) {
-    return TagAt(head, "PW10") && TagAt(head + 8, "PCM1") && TagAt(head + 12, "fmt ") &&
-           TagAt(head + 38, "data");
-}
-
 uint32_t ConvertPwAudio(uint8_t* destination, const uint8_t* source) {
     uint32_t codeCount = ReadLe32(source + kPwCodeCountOffset);
     uint32_t dataLength = codeCount * 2u;
@@ -148,11 +141,7 @@ uint32_t ConvertPwAudio(uint8_t* destination, const uint8_t* source) {
 
 bool ClassifyEntry(const uint8_t* head, uint32_t packedSize, uint32_t* outputSize) {
     *outputSize = packedSize;
-    if (packedSize < kPwHeaderSize || !IsPwAudio(head)) return false;
-    uint32_t codeCount = ReadLe32(head + kPwCodeCountOffset);
-    // All codes stored, and 46 + 2N must not wrap.
-    if (codeCount > packedSize - kPwHeaderSize || codeCount > (0xFFFFFFFFu - kPwHeaderSize) / 2u)
-        return false;
+    if (!IsDeliveredAsWave(head, packedSize)) return false;
     *outputSize = ConvertPwAudio(nullptr, head);
     return true;
 }

@@ -6,14 +6,7 @@
 #include <cstdint>
 
 #include "pw_decode_table.h"
-
-// Layout of the header, counted from the entry's first stored byte.
-constexpr uint32_t kPwHeaderSize = 46;
-constexpr uint32_t kPwCodeCountOffset = 42;
-
-// True when the four tags stand in place ("PW10", "PCM1", "fmt ", "data").
-// `head` must hold kPwHeaderSize bytes.
-bool IsPwAudio(const uint8_t* head);
+#include "zorvan_format.h"
 
 // With a null destination: the WAVE length, 46 + 2N (32-bit, wrapping),
 // reading only the code count. With a destination: writes the whole
@@ -27,8 +20,7 @@ void ExpandPwCodesPortable(uint8_t* out, const uint8_t* codes, uint32_t count);
 
 // The one verdict that listing and extraction share, so the size the
 // listing records is the size extraction fills. `head` holds the entry's
-// first min(46, packedSize) bytes. An entry is converted only when it holds
-// a whole header with the tags, all N codes, and its WAVE length fits in
-// 32 bits; every other entry is plain and delivered as stored.
+// first min(46, packedSize) bytes. An entry is converted only when
+// IsDeliveredAsWave says so; every other entry is delivered as stored.
 // Returns true for audio; *outputSize receives the delivered length.
 bool ClassifyEntry(const uint8_t* head, uint32_t packedSize, uint32_t* outputSize);

@@ -1,13 +1,14 @@
 // The frame both plug-ins share: result codes, input flags, the records and
 // callback that cross to the host, memory blocks handed to the host, and the
 // clean-up and lock helpers every operation uses; file reading is in
-// file_reading.h. Each module compiles its own copy.
+// file_reading.h, little-endian fields in byte_order.h. Each module compiles its own copy.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <utility>
 
+#include "byte_order.h"
 #include "file_reading.h"
 #include "platform.h"
 
@@ -92,20 +93,6 @@ void* AllocAndLock(uint32_t size, UINT extraFlags, HGLOBAL* handle);
 // Unlocks a movable handle down to lock count 0, then stores it in the
 // host's slot on success or frees it. A null handle writes nothing.
 void HandOverHandle(HGLOBAL handle, bool succeeded, HGLOBAL* slot);
-
-// Little-endian field reads from unaligned bytes.
-inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t ReadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void WriteLe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void WriteLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // The single scope-bound clean-up of an operation: runs on every way out.
 template <class Fn>

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(audio.samples.size() % audio.channels == 0 && audio.samples.size() <= size);
 
     const std::vector<uint8_t> entry = writer::EncodePwAudio(audio);
-    Check(entry.size() == writer::kPwHeaderBytes + audio.samples.size());
+    Check(entry.size() == kPwHeaderSize + audio.samples.size());
     std::vector<int16_t> decoded;
     for (size_t k = 0; k < audio.samples.size(); ++k) {
         const int sample = audio.samples[k], code = entry[46 + k];

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "byte_order.h"
+
 namespace host {
 namespace {
 
@@ -12,12 +14,6 @@ constexpr size_t kMasksEnd = kInfoHeaderSize + 12;
 
 // Marks a palette pixel that nothing drew; it becomes black at the end.
 constexpr uint16_t kUndrawn = 0xFFFF;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 enum class Kind { Palette, Rle8, Rle4, Masked, Bgr24 };
 
@@ -57,11 +53,11 @@ Header ReadHeader(const uint8_t* info, size_t infoSize, uint64_t maxPixels) {
     if (info == nullptr || infoSize < kInfoHeaderSize)
         throw RenderError("the info part is shorter than its 40-byte header");
     Header h;
-    const auto width = static_cast<int32_t>(Le32(info + 4));
-    const auto height = static_cast<int32_t>(Le32(info + 8));
-    h.bitCount = Le16(info + 14);
-    h.compression = Le32(info + 16);
-    h.colorsUsed = Le32(info + 32);
+    const auto width = static_cast<int32_t>(ReadLe32(info + 4));
+    const auto height = static_cast<int32_t>(ReadLe32(info + 8));
+    h.bitCount = ReadLe16(info + 14);
+    h.compression = ReadLe32(info + 16);
+    h.colorsUsed = ReadLe32(info + 32);
     if (width <= 0 || height == 0)
         throw RenderError("a picture " + std::to_string(width) + " wide and " + std::to_string(height) +
                           " high has no pixels to draw");
@@ -133,8 +129,8 @@ struct Channels {
 Channels ReadChannels(const Header& h, const uint8_t* info, size_t infoSize) {
     if (h.compression == kBitFields) {
         if (infoSize < kMasksEnd) throw RenderError("the info part is too short for its three bit-field masks");
-        return {Channel::FromMask(Le32(info + 40)), Channel::FromMask(Le32(info + 44)),
-                Channel::FromMask(Le32(info + 48))};
+        return {Channel::FromMask(ReadLe32(info + 40)), Channel::FromMask(ReadLe32(info + 44)),
+                Channel::FromMask(ReadLe32(info + 48))};
     }
     if (h.bitCount == 16) return {Channel::FromMask(0x7C00), Channel::FromMask(0x03E0), Channel::FromMask(0x001F)};
     return {Channel::FromMask(0xFF0000), Channel::FromMask(0xFF00), Channel::FromMask(0xFF)};
@@ -186,7 +182,7 @@ void DrawRgbRows(const Header& h, const Channels& channels, const uint8_t* bits,
         }
         const bool wide = h.bitCount == 32;
         for (uint32_t x = 0; x < present; ++x, dst += 3) {
-            const uint32_t pixel = wide ? Le32(src + 4 * x) : Le16(src + 2 * x);
+            const uint32_t pixel = wide ? ReadLe32(src + 4 * x) : ReadLe16(src + 2 * x);
             dst[0] = channels.red.Value(pixel);
             dst[1] = channels.green.Value(pixel);
             dst[2] = channels.blue.Value(pixel);

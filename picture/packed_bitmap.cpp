@@ -17,9 +17,7 @@ int32_t ProbePackedHeader(const char* fileName, const uint8_t* memory) {
         if (!complete) return 0;
         memory = bytes;
     }
-    PackedHeader header = ParsePackedHeader(memory);
-    bool known = header.signature == kSignatureB1 || header.signature == kSignatureE1;
-    return known && header.packedLength != 0 && header.unpackedLength != 0 ? 1 : 0;
+    return IsPackedPictureHeader(memory) ? 1 : 0;
 }
 
 uint64_t LargestUnpackedFrom(uint32_t packedAvailable) {

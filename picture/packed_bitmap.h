@@ -1,12 +1,10 @@
-// The packed picture file: its 10-byte header, the probe that recognises
-// it, and the sizing rules for the bitmap it unpacks to.
+// The packed picture file (its header's layout is in zorvan_format.h): the
+// probe that recognises it, and the sizing rules for the bitmap it unpacks to.
 #pragma once
 
 #include <cstdint>
 
-constexpr uint32_t kPackedHeaderSize = 10;
-constexpr uint16_t kSignatureB1 = 0x3142;  // "B1"
-constexpr uint16_t kSignatureE1 = 0x3145;  // "E1"
+#include "zorvan_format.h"
 
 // Layout of the unpacked image: a 14-byte file header, then the 40-byte
 // info header; the smallest image that holds both is 54 bytes.

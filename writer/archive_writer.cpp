@@ -3,26 +3,13 @@
 #include <cstring>
 #include <memory>
 
+#include "byte_order.h"
+
 namespace writer {
 
 namespace {
 
 constexpr uint64_t kLargestArchive = 0xFFFFFFFFull;
-
-void PutLe16(uint8_t* p, uint16_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutLe32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-bool IsKnownSignature(const std::array<uint8_t, 8>& signature) {
-    for (const char* known : {"ZRV00", "ZRV01", "ZRV03"})
-        if (std::memcmp(signature.data(), known, 5) == 0) return signature[5] == 0x1A && signature[6] == 0x00;
-    return false;
-}
 
 // Counts what an entry's writer delivers, so a short or long entry is caught
 // before the directory would disagree with the data.
@@ -45,7 +32,7 @@ private:
 NameField MakeNameField(std::string_view rawName, std::string_view shownName) {
     const std::string who = "'" + std::string(shownName) + "'";
     if (rawName.empty()) throw WriteError("an entry needs a name: " + who + " is empty");
-    if (rawName.size() > kNameFieldBytes)
+    if (rawName.size() > kEntryNameLength)
         throw WriteError("the name " + who + " takes " + std::to_string(rawName.size()) +
                          " bytes; an archive holds names of at most 12");
     if (rawName.find('\0') != std::string_view::npos)
@@ -80,20 +67,20 @@ void WriteArchive(ByteSink& sink, const ArchiveLayout& layout, const std::vector
     if (entries.size() > kMostArchiveEntries)
         throw WriteError("an archive holds at most 65,535 entries; this one would hold " +
                          std::to_string(entries.size()));
-    if (!IsKnownSignature(layout.signature))
+    if (!IsArchiveSignature(layout.signature.data()))
         throw WriteError("the archive's signature is not ZRV00, ZRV01 or ZRV03 followed by 0x1A 0x00");
-    uint64_t dataEnd = kArchiveHeaderBytes;
+    uint64_t dataEnd = kArchiveHeaderSize;
     for (const ArchiveEntry& entry : entries) dataEnd += entry.size;
     const uint64_t directoryOffset = dataEnd + layout.gap.size();
-    const uint64_t fileSize = directoryOffset + kDirectoryEntryBytes * entries.size() + layout.tail.size();
+    const uint64_t fileSize = directoryOffset + kDirectoryEntrySize * entries.size() + layout.tail.size();
     if (fileSize > kLargestArchive)
         throw WriteError("the archive would take " + std::to_string(fileSize) +
                          " bytes; its offsets and sizes end at 4 GiB");
 
-    uint8_t header[kArchiveHeaderBytes];
+    uint8_t header[kArchiveHeaderSize];
     std::memcpy(header, layout.signature.data(), 8);
-    PutLe16(header + 8, static_cast<uint16_t>(entries.size()));
-    PutLe32(header + 10, static_cast<uint32_t>(directoryOffset));
+    WriteLe16(header + kEntryCountField, static_cast<uint16_t>(entries.size()));
+    WriteLe32(header + kDirectoryOffsetField, static_cast<uint32_t>(directoryOffset));
     std::memcpy(header + 14, layout.reserved.data(), 2);
     sink.Write(header, sizeof header);
 
@@ -107,11 +94,11 @@ void WriteArchive(ByteSink& sink, const ArchiveLayout& layout, const std::vector
     }
     sink.Write(layout.gap.data(), layout.gap.size());
 
-    std::vector<uint8_t> directory(kDirectoryEntryBytes * entries.size());
+    std::vector<uint8_t> directory(kDirectoryEntrySize * entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-        uint8_t* record = directory.data() + kDirectoryEntryBytes * i;
-        std::memcpy(record, entries[i].name.data(), kNameFieldBytes);
-        PutLe32(record + kNameFieldBytes, entries[i].size);
+        uint8_t* record = directory.data() + kDirectoryEntrySize * i;
+        std::memcpy(record, entries[i].name.data(), kEntryNameLength);
+        WriteLe32(record + kEntryNameLength, entries[i].size);
     }
     sink.Write(directory.data(), directory.size());
     sink.Write(layout.tail.data(), layout.tail.size());

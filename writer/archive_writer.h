@@ -13,15 +13,13 @@
 #include <vector>
 
 #include "byte_sink.h"
+#include "zorvan_format.h"
 
 namespace writer {
 
-constexpr size_t kArchiveHeaderBytes = 16;
-constexpr size_t kNameFieldBytes = 12;
-constexpr size_t kDirectoryEntryBytes = 16;
 constexpr uint32_t kMostArchiveEntries = 65535;
 
-using NameField = std::array<uint8_t, kNameFieldBytes>;
+using NameField = std::array<uint8_t, kEntryNameLength>;
 
 // The name field of a new entry: `rawName` (code page bytes, as the caller
 // encoded them) padded with zeros. Refuses an empty name, one longer than

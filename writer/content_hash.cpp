@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "byte_order.h"
+
 namespace writer {
 
 namespace {
@@ -14,15 +16,8 @@ constexpr uint64_t kPrime5 = 0x27D4EB2F165667C5ull;
 
 inline uint64_t RotateLeft(uint64_t x, int n) { return (x << n) | (x >> (64 - n)); }
 
-inline uint64_t Load64(const uint8_t* p) {
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
-    return value;
-}
-
-inline uint32_t Load32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
+// Two halves: compilers make one load of this form, but not of a byte loop.
+inline uint64_t Load64(const uint8_t* p) { return ReadLe32(p) | uint64_t{ReadLe32(p + 4)} << 32; }
 
 inline uint64_t Round(uint64_t lane, uint64_t input) {
     lane += input * kPrime2;
@@ -77,7 +72,7 @@ uint64_t ContentHash::Finish() const {
     size_t left = pendingSize_;
     for (; left >= 8; p += 8, left -= 8) hash = RotateLeft(hash ^ Round(0, Load64(p)), 27) * kPrime1 + kPrime4;
     if (left >= 4) {
-        hash = RotateLeft(hash ^ (uint64_t{Load32(p)} * kPrime1), 23) * kPrime2 + kPrime3;
+        hash = RotateLeft(hash ^ (uint64_t{ReadLe32(p)} * kPrime1), 23) * kPrime2 + kPrime3;
         p += 4;
         left -= 4;
     }

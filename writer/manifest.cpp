@@ -17,7 +17,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr char kFormatName[] = "zorv-manifest";
 constexpr uint64_t kLargestManifest = uint64_t{256} << 20;
 // Not-exact reasons listed one by one before the rest are counted.
 constexpr size_t kListedReasons = 8;
@@ -93,17 +92,13 @@ bool Carry(SourceFile& file, uint64_t offset, uint64_t count, uint64_t* carried,
 
 void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset, ManifestEntry& entry,
                    uint64_t* carried, ReasonList& tooMuch) {
-    uint8_t head[kAudioHeaderBytes] = {};
-    const size_t headSize = entry.storedSize < kAudioHeaderBytes ? entry.storedSize : kAudioHeaderBytes;
-    std::memcpy(head, file.Peek(heads, offset, headSize), headSize);
-    const uint64_t codes = headSize == kAudioHeaderBytes ? Le32(head + 42) : 0;
-    // The archive plug-in's rule: whole header, all codes stored, WAVE length below 4 GiB.
-    if (headSize == kAudioHeaderBytes && HasAudioTags(head) && codes <= entry.storedSize - kAudioHeaderBytes &&
-        codes <= (0xFFFFFFFFull - kAudioHeaderBytes) / 2) {
+    const size_t headSize = entry.storedSize < kPwHeaderSize ? entry.storedSize : kPwHeaderSize;
+    const uint8_t* head = file.Peek(heads, offset, headSize);
+    if (IsDeliveredAsWave(head, entry.storedSize)) {
         entry.kind = EntryKind::Audio;
         entry.form = WrittenForm::Wave;
-        entry.audioHeader.assign(head, head + kAudioHeaderBytes);
-        const uint64_t trailingAt = kAudioHeaderBytes + codes;
+        entry.audioHeader.assign(head, head + kPwHeaderSize);
+        const uint64_t trailingAt = kPwHeaderSize + uint64_t{PwCodeCount(head)};
         if (!Carry(file, offset + trailingAt, entry.storedSize - trailingAt, carried, &entry.audioTrailing))
             tooMuch.Add("the bytes after the codes of " + Shown(entry.nameField));
     } else if (LooksLikePackedPicture(head, headSize)) {
@@ -140,8 +135,14 @@ bool IsSafeRelativePath(const std::string& path) {
     return true;
 }
 
+std::string FoldCase(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
-    return kAudioHeaderBytes + 2 * uint64_t{Le32(audioHeader.data() + 42)};
+    return kPwHeaderSize + 2 * uint64_t{PwCodeCount(audioHeader.data())};
 }
 
 Manifest DescribeArchive(const fs::path& path) {
@@ -151,22 +152,22 @@ Manifest DescribeArchive(const fs::path& path) {
     Manifest manifest;
     manifest.archiveName = path.filename().u8string();
     manifest.archiveSize = file.size();
-    if (file.size() < kArchiveHeaderBytes) throw WriteError(who + " is too short to be an archive");
-    file.ReadAt(0, manifest.header.data(), kArchiveHeaderBytes);
-    const uint32_t count = Le16(manifest.header.data() + 8);
-    const uint64_t directoryOffset = Le32(manifest.header.data() + 10);
-    const uint64_t directoryEnd = directoryOffset + uint64_t{kDirectoryEntryBytes} * count;
+    if (file.size() < kArchiveHeaderSize) throw WriteError(who + " is too short to be an archive");
+    file.ReadAt(0, manifest.header.data(), kArchiveHeaderSize);
+    const uint32_t count = ReadLe16(manifest.header.data() + kEntryCountField);
+    const uint64_t directoryOffset = ReadLe32(manifest.header.data() + kDirectoryOffsetField);
+    const uint64_t directoryEnd = directoryOffset + uint64_t{kDirectoryEntrySize} * count;
     if (!IsArchiveSignature(manifest.header.data()) || directoryEnd > file.size())
         throw WriteError(who + " is not a ZORVAN archive");
 
-    std::vector<uint8_t> directory(kDirectoryEntryBytes * count);
+    std::vector<uint8_t> directory(kDirectoryEntrySize * count);
     file.ReadAt(directoryOffset, directory.data(), directory.size());
-    uint64_t dataEnd = kArchiveHeaderBytes;
+    uint64_t dataEnd = kArchiveHeaderSize;
     manifest.entries.resize(count);
     for (uint32_t i = 0; i < count; ++i) {
         ManifestEntry& entry = manifest.entries[i];
-        std::memcpy(entry.nameField.data(), directory.data() + kDirectoryEntryBytes * i, kNameFieldBytes);
-        entry.storedSize = Le32(directory.data() + kDirectoryEntryBytes * i + kNameFieldBytes);
+        std::memcpy(entry.nameField.data(), directory.data() + kDirectoryEntrySize * i, kEntryNameLength);
+        entry.storedSize = ReadLe32(directory.data() + kDirectoryEntrySize * i + kEntryNameLength);
         entry.name = NameFromField(entry.nameField);
         dataEnd += entry.storedSize;
     }
@@ -175,7 +176,7 @@ Manifest DescribeArchive(const fs::path& path) {
     ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");
     ReasonList tooMuch("too many bytes to carry in the manifest");
     files::WindowReader heads(file.file());
-    uint64_t offset = kArchiveHeaderBytes;
+    uint64_t offset = kArchiveHeaderSize;
     for (ManifestEntry& entry : manifest.entries) {
         if (offset + entry.storedSize > file.size())
             pastTheEnd.Add(Shown(entry.nameField));
@@ -209,7 +210,7 @@ std::string ManifestToJson(const Manifest& manifest) {
                     {"tail", HexString(manifest.tail.data(), manifest.tail.size())},
                     {"notExact", manifest.notExact}};
     // One entry a line: readable, and a changed entry is one changed line.
-    std::string text = "{\n \"format\": \"" + std::string(kFormatName) +
+    std::string text = "{\n \"format\": \"" + std::string(kManifestFormat) +
                        "\",\n \"version\": " + std::to_string(kManifestVersion) + ",\n \"archive\": " + Dump(archive) +
                        ",\n \"entries\": [";
     for (size_t i = 0; i < manifest.entries.size(); ++i)

@@ -20,6 +20,7 @@
 namespace writer {
 
 constexpr char kManifestFileName[] = "zorv-manifest.json";
+constexpr char kManifestFormat[] = "zorv-manifest";  // its "format" member
 constexpr int kManifestVersion = 1;
 // Bytes the manifest carries in all (gap, tail, bytes after audio codes);
 // an archive that needs more is recorded as not rebuildable exactly.
@@ -65,7 +66,7 @@ struct ManifestEntry {
 struct Manifest {
     std::string archiveName;  // for people
     uint64_t archiveSize = 0;
-    std::array<uint8_t, kArchiveHeaderBytes> header{};  // as stored
+    std::array<uint8_t, kArchiveHeaderSize> header{};  // as stored
     std::vector<uint8_t> gap;   // between the entries' data and the directory
     std::vector<uint8_t> tail;  // after the directory
     // Why a rebuild cannot give this archive back byte for byte; empty
@@ -94,6 +95,10 @@ void WriteManifestFile(const std::filesystem::path& folder, const Manifest& mani
 // True for a relative path a manifest may name: '/'-separated parts, none
 // empty, "." or "..", no '\', ':' or control characters.
 bool IsSafeRelativePath(const std::string& path);
+
+// ASCII letters in lower case: the key under which paths and entry names
+// that differ only in letter case are one.
+std::string FoldCase(std::string text);
 
 // The WAVE length an extracted coded-audio entry has: 46 + 2N.
 uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader);

@@ -16,7 +16,6 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr char kFormatName[] = "zorv-manifest";
 constexpr size_t kMostReasons = 64;
 
 [[noreturn]] void Bad(const std::string& where, const std::string& what) {
@@ -97,12 +96,6 @@ void HexOfLength(const std::string& text, const Where& where, uint8_t* out, size
     if (text.size() > 2 * length) Bad(where(), "holds more than " + std::to_string(length) + " bytes");
     if (text.size() != 2 * length) Bad(where(), "must hold exactly " + std::to_string(length) + " bytes");
     DecodeHex(text, out, length, where);
-}
-
-std::string FoldCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 struct Frame {
@@ -290,13 +283,13 @@ private:
         auto where = [this] { return ValueWhere(); };
         switch (frame.place) {
         case Place::Root:
-            if (text != kFormatName) Bad("format", "is not \"" + std::string(kFormatName) + "\"");
+            if (text != kManifestFormat) Bad("format", "is not \"" + std::string(kManifestFormat) + "\"");
             break;
         case Place::Archive:
             if (key == "name") {
                 manifest.archiveName = Limited(std::move(text), 4096);
             } else if (key == "header") {
-                HexOfLength(text, where, manifest.header.data(), kArchiveHeaderBytes);
+                HexOfLength(text, where, manifest.header.data(), kArchiveHeaderSize);
             } else {
                 std::vector<uint8_t>& bytes = key == "gap" ? manifest.gap : manifest.tail;
                 bytes = Hex(text, where, kMostCarriedBytes);
@@ -312,9 +305,9 @@ private:
             break;
         case Place::Audio:
             if (key == "header") {
-                entry_.audioHeader.resize(kAudioHeaderBytes);
-                HexOfLength(text, where, entry_.audioHeader.data(), kAudioHeaderBytes);
-                if (!HasAudioTags(entry_.audioHeader.data())) Bad(ValueWhere(), "is not a coded-audio header");
+                entry_.audioHeader.resize(kPwHeaderSize);
+                HexOfLength(text, where, entry_.audioHeader.data(), kPwHeaderSize);
+                if (!IsPwAudio(entry_.audioHeader.data())) Bad(ValueWhere(), "is not a coded-audio header");
             } else {
                 entry_.audioTrailing = Hex(text, where, kMostCarriedBytes);
                 Carry(entry_.audioTrailing.size());
@@ -331,7 +324,7 @@ private:
         if (key == "name") {
             entry_.name = Limited(std::move(text), 256);
         } else if (key == "field") {
-            HexOfLength(text, [this] { return ValueWhere(); }, entry_.nameField.data(), kNameFieldBytes);
+            HexOfLength(text, [this] { return ValueWhere(); }, entry_.nameField.data(), kEntryNameLength);
         } else if (text == "file" || text == "picture" || text == "audio") {  // "kind"
             entry_.kind = text == "file" ? EntryKind::File : text == "picture" ? EntryKind::Picture : EntryKind::Audio;
         } else {
@@ -347,8 +340,7 @@ private:
         } else if (key == "xxh64") {
             uint8_t digest[8];
             HexOfLength(text, [this] { return ValueWhere(); }, digest, sizeof digest);
-            for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);  // as HexString writes
-            file_.hash = std::move(text);
+            file_.hash = FoldCase(std::move(text));  // as HexString writes it
         } else if (text == "stored" || text == "wave") {  // "holds"
             entry_.form = text == "wave" ? WrittenForm::Wave : WrittenForm::Stored;
         } else {
@@ -394,8 +386,8 @@ private:
 void Reader::CheckWhole() const {
     if (!IsArchiveSignature(manifest.header.data()))
         Bad("archive.header", "does not start with an archive's signature");
-    if (Le16(manifest.header.data() + 8) != manifest.entries.size())
-        Bad("archive.header", "counts " + std::to_string(Le16(manifest.header.data() + 8)) +
+    if (ReadLe16(manifest.header.data() + kEntryCountField) != manifest.entries.size())
+        Bad("archive.header", "counts " + std::to_string(ReadLe16(manifest.header.data() + kEntryCountField)) +
                                   " entries, the list holds " + std::to_string(manifest.entries.size()));
     std::vector<std::pair<std::string, size_t>> paths;
     for (size_t i = 0; i < manifest.entries.size(); ++i) {
@@ -403,7 +395,7 @@ void Reader::CheckWhole() const {
         // Trailing bytes too many to carry leave an audio entry short; the
         // archive is then marked not exact.
         if (entry.kind == EntryKind::Audio && manifest.notExact.empty() &&
-            kAudioHeaderBytes + uint64_t{Le32(entry.audioHeader.data() + kAudioCodeCountOffset)} +
+            kPwHeaderSize + uint64_t{PwCodeCount(entry.audioHeader.data())} +
                     entry.audioTrailing.size() != entry.storedSize)
             Bad("entries[" + std::to_string(i) + "]", "has a stored size that is not its header, codes and trailing bytes");
         for (const std::optional<WrittenFile>* file : {&entry.file, &entry.converted})
@@ -415,11 +407,11 @@ void Reader::CheckWhole() const {
             Bad("entries[" + std::to_string(std::max(paths[i].second, paths[i - 1].second)) + "]",
                 "names the file '" + paths[i].first + "' a second time");
     if (!manifest.notExact.empty()) return;
-    uint64_t dataEnd = kArchiveHeaderBytes;
+    uint64_t dataEnd = kArchiveHeaderSize;
     for (const ManifestEntry& entry : manifest.entries) dataEnd += entry.storedSize;
-    const uint64_t directoryOffset = Le32(manifest.header.data() + 10);
+    const uint64_t directoryOffset = ReadLe32(manifest.header.data() + kDirectoryOffsetField);
     if (directoryOffset != dataEnd + manifest.gap.size() ||
-        manifest.archiveSize != directoryOffset + kDirectoryEntryBytes * manifest.entries.size() + manifest.tail.size())
+        manifest.archiveSize != directoryOffset + kDirectoryEntrySize * manifest.entries.size() + manifest.tail.size())
         Bad("archive", "has a layout that does not add up: its sizes, gap, directory and tail disagree");
 }
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <unordered_map>
 
+#include "byte_order.h"
+
 namespace writer {
 
 namespace {
@@ -39,18 +41,6 @@ struct Picture {
 struct DepthMismatch : PictureError {
     using PictureError::PictureError;
 };
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void PutLe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // Sizes are size_t, 32 bits in the Windows build: compared as 64-bit values.
 bool Reaches4GiB(uint64_t size) { return size > 0xFFFFFFFFull; }
@@ -214,16 +204,16 @@ std::vector<uint8_t> BitmapHeaders(const Picture& picture, uint16_t bits, uint32
     uint8_t* p = file.data();
     p[0] = 'B';
     p[1] = 'M';
-    PutLe32(p + 2, static_cast<uint32_t>(fileSize));
-    PutLe32(p + 10, static_cast<uint32_t>(offBits));
+    WriteLe32(p + 2, static_cast<uint32_t>(fileSize));
+    WriteLe32(p + 10, static_cast<uint32_t>(offBits));
     uint8_t* info = p + kFileHeaderBytes;
-    PutLe32(info, kInfoHeaderBytes);
-    PutLe32(info + 4, picture.width);
-    PutLe32(info + 8, picture.height);  // positive: bottom-up rows
-    PutLe16(info + 12, 1);
-    PutLe16(info + 14, bits);
-    PutLe32(info + 20, static_cast<uint32_t>(stride * picture.height));
-    PutLe32(info + 32, paletteEntries);
+    WriteLe32(info, kInfoHeaderBytes);
+    WriteLe32(info + 4, picture.width);
+    WriteLe32(info + 8, picture.height);  // positive: bottom-up rows
+    WriteLe16(info + 12, 1);
+    WriteLe16(info + 14, bits);
+    WriteLe32(info + 20, static_cast<uint32_t>(stride * picture.height));
+    WriteLe32(info + 32, paletteEntries);
     return file;
 }
 
@@ -344,14 +334,14 @@ bool IsDeliverable(uint16_t bits, uint32_t compression) {
 
 // A literal decoder of the packed stream, to check every picture written
 // before anyone else sees it.
-bool UnpacksTo(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& expected) {
+bool UnpacksTo(const std::vector<uint8_t>& packed, const uint8_t* expected, size_t expectedSize) {
     uint8_t window[4096] = {};
     uint32_t writePos = 4078;
     size_t in = 0, out = 0;
-    while (out < expected.size()) {
+    while (out < expectedSize) {
         if (in >= packed.size()) return false;
         const uint8_t flags = packed[in++];
-        for (int bit = 0; bit < 8 && out < expected.size(); ++bit) {
+        for (int bit = 0; bit < 8 && out < expectedSize; ++bit) {
             if (flags & (1u << bit)) {
                 if (in >= packed.size() || packed[in] != expected[out]) return false;
                 window[writePos] = packed[in++];
@@ -363,7 +353,7 @@ bool UnpacksTo(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& e
             uint32_t from = packed[in] | ((packed[in + 1] & 0xF0u) << 4);
             uint32_t length = (packed[in + 1] & 0x0Fu) + 3;
             in += 2;
-            for (uint32_t k = 0; k < length && out < expected.size(); ++k) {
+            for (uint32_t k = 0; k < length && out < expectedSize; ++k) {
                 const uint8_t c = window[from];
                 if (c != expected[out++]) return false;
                 window[writePos] = c;
@@ -387,8 +377,7 @@ bool LooksLikePlainBitmap(const uint8_t* data, size_t size) {
 }
 
 bool LooksLikePackedPicture(const uint8_t* data, size_t size) {
-    return size >= kPackedHeaderBytes && (data[0] == 'B' || data[0] == 'E') && data[1] == '1' &&
-           Le32(data + 2) != 0 && Le32(data + 6) != 0;
+    return size >= kPackedHeaderSize && IsPackedPictureHeader(data);
 }
 
 std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t depth, uint16_t preferredDepth,
@@ -433,15 +422,15 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
         throw PictureError("too short for a bitmap file: " + std::to_string(size) + " bytes");
     if (Reaches4GiB(size)) throw PictureError("a bitmap file of 4 GiB or more cannot be packed");
     const uint8_t* info = data + kFileHeaderBytes;
-    if (Le32(info) != kInfoHeaderBytes)
-        throw PictureError("its info header is " + std::to_string(Le32(info)) +
+    if (ReadLe32(info) != kInfoHeaderBytes)
+        throw PictureError("its info header is " + std::to_string(ReadLe32(info)) +
                            " bytes; only the 40-byte kind is delivered as it is meant "
                            "(save it as a Windows 3 bitmap, or as PNG)");
-    const int32_t width = static_cast<int32_t>(Le32(info + 4));
-    const int32_t height = static_cast<int32_t>(Le32(info + 8));
-    const uint16_t bits = Le16(info + 14);
-    const uint32_t compression = Le32(info + 16);
-    const uint32_t colorsUsed = Le32(info + 32);
+    const int32_t width = static_cast<int32_t>(ReadLe32(info + 4));
+    const int32_t height = static_cast<int32_t>(ReadLe32(info + 8));
+    const uint16_t bits = ReadLe16(info + 14);
+    const uint32_t compression = ReadLe32(info + 16);
+    const uint32_t colorsUsed = ReadLe32(info + 32);
     if (width <= 0 || height == 0 || height == INT32_MIN)
         throw PictureError("its size " + std::to_string(width) + "x" + std::to_string(height) + " is not a picture's");
     if (!IsDeliverable(bits, compression))
@@ -461,8 +450,8 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
     }
     const uint64_t pixelsAt = kFileHeaderBytes + infoPart;
     if (pixelsAt >= size) throw PictureError("its colour table or masks leave no room for pixels");
-    if (Le32(data + 10) != pixelsAt)
-        throw PictureError("its pixels start at offset " + std::to_string(Le32(data + 10)) +
+    if (ReadLe32(data + 10) != pixelsAt)
+        throw PictureError("its pixels start at offset " + std::to_string(ReadLe32(data + 10)) +
                            ", but the picture plug-in takes them from directly behind the colour table, at " +
                            std::to_string(pixelsAt));
     if (!compressed) {
@@ -475,28 +464,28 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
     return bits;
 }
 
-std::vector<uint8_t> PackBitmapFile(const std::vector<uint8_t>& bitmap, PackedSignature signature,
+std::vector<uint8_t> PackBitmapFile(const uint8_t* bitmap, size_t size, PackedSignature signature,
                                     LzssParse parse) {
-    if (bitmap.empty()) throw PictureError("no picture to pack");
-    if (Reaches4GiB(bitmap.size())) throw PictureError("a picture of 4 GiB or more cannot be packed");
+    if (size == 0) throw PictureError("no picture to pack");
+    if (Reaches4GiB(size)) throw PictureError("a picture of 4 GiB or more cannot be packed");
     LzssEncoder encoder(parse);
-    std::vector<uint8_t> stream = encoder.Encode(bitmap.data(), bitmap.size());
-    if (!UnpacksTo(stream, bitmap)) throw PictureError("internal error: the packed stream does not unpack to the picture");
-    if (Reaches4GiB(stream.size() + uint64_t{kPackedHeaderBytes})) throw PictureError("the packed picture would reach 4 GiB");
-    std::vector<uint8_t> file(kPackedHeaderBytes + stream.size());
-    file[0] = signature == PackedSignature::B1 ? 'B' : 'E';
-    file[1] = '1';
-    PutLe32(file.data() + 2, static_cast<uint32_t>(stream.size()));
-    PutLe32(file.data() + 6, static_cast<uint32_t>(bitmap.size()));
-    std::memcpy(file.data() + kPackedHeaderBytes, stream.data(), stream.size());
+    std::vector<uint8_t> stream = encoder.Encode(bitmap, size);
+    if (!UnpacksTo(stream, bitmap, size)) throw PictureError("internal error: the packed stream does not unpack to the picture");
+    if (Reaches4GiB(stream.size() + uint64_t{kPackedHeaderSize})) throw PictureError("the packed picture would reach 4 GiB");
+    std::vector<uint8_t> file(kPackedHeaderSize + stream.size());
+    WriteLe16(file.data(), signature == PackedSignature::B1 ? kSignatureB1 : kSignatureE1);
+    WriteLe32(file.data() + 2, static_cast<uint32_t>(stream.size()));
+    WriteLe32(file.data() + 6, static_cast<uint32_t>(size));
+    std::memcpy(file.data() + kPackedHeaderSize, stream.data(), stream.size());
     return file;
 }
 
 PackedPicture PackPicture(const uint8_t* data, size_t size, const PackOptions& options) {
     PackedPicture result;
-    std::vector<uint8_t> bitmap;
     if (LooksLikePng(data, size)) {
-        bitmap = BitmapFromPng(data, size, options.depth, options.preferredDepth, &result.bitCount, &result.notes);
+        const std::vector<uint8_t> bitmap =
+            BitmapFromPng(data, size, options.depth, options.preferredDepth, &result.bitCount, &result.notes);
+        result.file = PackBitmapFile(bitmap.data(), bitmap.size(), options.signature, options.parse);
     } else if (LooksLikePlainBitmap(data, size)) {
         result.bitCount = CheckPlainBitmap(data, size);
         if (options.depth != 0 && options.depth != result.bitCount)
@@ -506,13 +495,12 @@ PackedPicture PackPicture(const uint8_t* data, size_t size, const PackOptions& o
         if (options.preferredDepth != 0 && options.preferredDepth != result.bitCount)
             result.notes.push_back("packed as it is, at " + std::to_string(result.bitCount) + " bits, not " +
                                    std::to_string(options.preferredDepth));
-        bitmap.assign(data, data + size);
+        result.file = PackBitmapFile(data, size, options.signature, options.parse);  // packed where it lies
     } else if (LooksLikePackedPicture(data, size)) {
         throw PictureError("it is a packed picture already");
     } else {
         throw PictureError("neither a PNG nor a bitmap file");
     }
-    result.file = PackBitmapFile(bitmap, options.signature, options.parse);
     return result;
 }
 

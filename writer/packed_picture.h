@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "lzss_encoder.h"
+#include "zorvan_format.h"
 
 namespace writer {
 
@@ -56,8 +57,6 @@ struct PackedPicture {
     std::vector<std::string> notes;
 };
 
-constexpr size_t kPackedHeaderBytes = 10;
-
 bool LooksLikePng(const uint8_t* data, size_t size);
 bool LooksLikePlainBitmap(const uint8_t* data, size_t size);
 // A header the picture plug-in accepts: "B1" or "E1" and two nonzero lengths.
@@ -74,8 +73,7 @@ std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t dep
 // Throws PictureError unless the plug-in delivers this bitmap file as it is
 // meant; returns its bit count.
 uint16_t CheckPlainBitmap(const uint8_t* data, size_t size);
-// The packed picture file holding `bitmap`.
-std::vector<uint8_t> PackBitmapFile(const std::vector<uint8_t>& bitmap, PackedSignature signature,
-                                    LzssParse parse);
+// The packed picture file holding the `size` bytes of `bitmap`.
+std::vector<uint8_t> PackBitmapFile(const uint8_t* bitmap, size_t size, PackedSignature signature, LzssParse parse);
 
 }  // namespace writer

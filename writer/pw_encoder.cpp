@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "byte_order.h"
 #include "cpu_features.h"
 #include "pw_decode_table.h"
 
@@ -150,23 +151,6 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t EncodeCodesVbmi(ui
 
 #endif
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void PutLe16(uint8_t* p, uint16_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
-void PutLe32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-bool IsPwHeader(const uint8_t* h) {
-    return std::memcmp(h, "PW10", 4) == 0 && std::memcmp(h + 8, "PCM1", 4) == 0 &&
-           std::memcmp(h + 12, "fmt ", 4) == 0 && std::memcmp(h + 38, "data", 4) == 0;
-}
-
 // Header fields that describe the audio itself.
 struct AudioShape {
     uint16_t channels;
@@ -179,13 +163,13 @@ struct AudioShape {
 // the fields of 8-bit PCM, one byte per code. The u32 at 4 is the entry's
 // length minus 8, as a RIFF header would hold.
 void WriteFreshFields(uint8_t* h, const AudioShape& shape) {
-    PutLe32(h + 4, 38 + shape.codeCount + shape.trailingBytes);
-    PutLe32(h + 16, 18);
-    PutLe16(h + 20, 1);
-    PutLe32(h + 28, shape.sampleRate * shape.channels);
-    PutLe16(h + 32, shape.channels);
-    PutLe16(h + 34, 8);
-    PutLe16(h + 36, 0);
+    WriteLe32(h + 4, 38 + shape.codeCount + shape.trailingBytes);
+    WriteLe32(h + 16, 18);
+    WriteLe16(h + 20, 1);
+    WriteLe32(h + 28, shape.sampleRate * shape.channels);
+    WriteLe16(h + 32, shape.channels);
+    WriteLe16(h + 34, 8);
+    WriteLe16(h + 36, 0);
 }
 
 // The fields a WAVE cannot carry, kept from the entry being replaced. Two
@@ -198,19 +182,19 @@ void WriteKeptFields(uint8_t* h, const uint8_t* original, const AudioShape& shap
     std::memcpy(h + 16, original + 16, 6);   // format length, format tag
     std::memcpy(h + 28, original + 28, 10);  // byte rate, block align, bits, extra length
 
-    const uint32_t lengthField = Le32(original + 4), originalCodes = Le32(original + 42);
+    const uint32_t lengthField = ReadLe32(original + 4), originalCodes = PwCodeCount(original);
     if (lengthField == 38 + originalCodes + shape.trailingBytes)
-        PutLe32(h + 4, 38 + shape.codeCount + shape.trailingBytes);
+        WriteLe32(h + 4, 38 + shape.codeCount + shape.trailingBytes);
     else if (lengthField == 38 + originalCodes)
-        PutLe32(h + 4, 38 + shape.codeCount);
+        WriteLe32(h + 4, 38 + shape.codeCount);
 
-    const uint16_t originalChannels = Le16(original + 22), originalAlign = Le16(original + 32);
-    if (originalChannels != shape.channels || Le32(original + 24) != shape.sampleRate) {
+    const uint16_t originalChannels = ReadLe16(original + 22), originalAlign = ReadLe16(original + 32);
+    if (originalChannels != shape.channels || ReadLe32(original + 24) != shape.sampleRate) {
         const bool alignPerChannel = originalChannels != 0 && originalAlign != 0 && originalAlign % originalChannels == 0;
         const uint16_t blockAlign =
             static_cast<uint16_t>(shape.channels * (alignPerChannel ? originalAlign / originalChannels : 1));
-        PutLe16(h + 32, blockAlign);
-        PutLe32(h + 28, shape.sampleRate * blockAlign);
+        WriteLe16(h + 32, blockAlign);
+        WriteLe32(h + 28, shape.sampleRate * blockAlign);
     }
 }
 
@@ -240,18 +224,18 @@ std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* origina
                                     " channels");
     if (audio.samples.size() % audio.channels != 0)
         throw PwAudioError("stereo audio with an odd number of samples");
-    if (originalHeader && !IsPwHeader(originalHeader))
+    if (originalHeader && !IsPwAudio(originalHeader))
         throw PwAudioError("the original header is not a coded-audio header");
     // The archive plug-in converts an entry only while its WAVE, 46 + 2N
     // bytes, fits in 32 bits, and the entry itself must fit a 32-bit size.
     const size_t count = audio.samples.size();
-    if (count > kMaxPwCodes || trailing.size() > 0xFFFFFFFFu - kPwHeaderBytes - count)
+    if (count > kMostPwCodes || trailing.size() > 0xFFFFFFFFu - kPwHeaderSize - count)
         throw PwAudioError("audio too long for a coded-audio entry: " + std::to_string(count) +
-                                " samples, at most " + std::to_string(kMaxPwCodes));
+                                " samples, at most " + std::to_string(kMostPwCodes));
 
     const AudioShape shape{audio.channels, audio.sampleRate, static_cast<uint32_t>(count),
                            static_cast<uint32_t>(trailing.size())};
-    std::vector<uint8_t> entry(kPwHeaderBytes + count + trailing.size());
+    std::vector<uint8_t> entry(kPwHeaderSize + count + trailing.size());
     uint8_t* h = entry.data();
     std::memcpy(h, "PW10", 4);
     std::memcpy(h + 8, "PCM1", 4);
@@ -261,11 +245,11 @@ std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* origina
         WriteKeptFields(h, originalHeader, shape);
     else
         WriteFreshFields(h, shape);
-    PutLe16(h + 22, shape.channels);
-    PutLe32(h + 24, shape.sampleRate);
-    PutLe32(h + 42, shape.codeCount);
-    EncodePwCodes(h + kPwHeaderBytes, audio.samples.data(), count);
-    if (!trailing.empty()) std::memcpy(h + kPwHeaderBytes + count, trailing.data(), trailing.size());
+    WriteLe16(h + 22, shape.channels);
+    WriteLe32(h + 24, shape.sampleRate);
+    WriteLe32(h + kPwCodeCountOffset, shape.codeCount);
+    EncodePwCodes(h + kPwHeaderSize, audio.samples.data(), count);
+    if (!trailing.empty()) std::memcpy(h + kPwHeaderSize + count, trailing.data(), trailing.size());
     return entry;
 }
 

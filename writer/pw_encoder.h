@@ -8,13 +8,9 @@
 #include <vector>
 
 #include "wave_file.h"
+#include "zorvan_format.h"
 
 namespace writer {
-
-constexpr size_t kPwHeaderBytes = 46;
-// The most codes an entry may hold: the archive plug-in converts an entry
-// only while its WAVE image, 46 + 2N bytes, has a 32-bit length.
-constexpr size_t kMaxPwCodes = (0xFFFFFFFFu - kPwHeaderBytes) / 2;
 
 // Audio no coded-audio entry can hold, or an original header that is not
 // one; the message says which.
@@ -52,7 +48,7 @@ void EncodePwCodes(uint8_t* codes, const int16_t* samples, size_t count);
 //
 // Throws PwAudioError for channels other than 1 or 2, a sample count that is
 // not a whole number of frames, an original header without the coded-audio
-// tags, more than kMaxPwCodes samples or an entry beyond 4 GiB.
+// tags, more than kMostPwCodes samples or an entry beyond 4 GiB.
 std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* originalHeader = nullptr,
                                    const std::vector<uint8_t>& trailing = {});
 

@@ -5,6 +5,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "byte_order.h"
 #include "source_file.h"
 #include "packed_picture.h"
 #include "pw_encoder.h"
@@ -17,26 +18,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kWaveHeaderBytes = 46;
 // Files up to this size are kept in memory from planning to writing, up to
 // kMostKeptBytes in all; larger ones are read again while they are written.
 constexpr uint64_t kKeptFileBytes = 64 * 1024;
 constexpr uint64_t kMostKeptBytes = uint64_t{256} << 20;
-constexpr size_t kStreamChunk = 1 << 20;
 // Pictures and WAVE files are encoded in memory.
 constexpr uint64_t kLargestEncodedInput = uint64_t{1} << 30;
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-std::string FoldCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-bool LooksLikeWave(const std::vector<uint8_t>& head) {
-    return head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WAVE", 4) == 0;
-}
 
 bool IsHidden(const std::string& relative) {
     size_t slash = relative.rfind('/');
@@ -118,6 +107,21 @@ Folder ScanFolder(const fs::path& root, const fs::path& output) {
     return folder;
 }
 
+// Hashes the bytes written to it, passing them on to `inner` if there is one.
+class HashingSink : public ByteSink {
+public:
+    explicit HashingSink(ByteSink* inner = nullptr) : inner_(inner) {}
+    void Write(const uint8_t* data, size_t size) override {
+        hash_.Update(data, size);
+        if (inner_) inner_->Write(data, size);
+    }
+    std::string Hex() const { return hash_.FinishHex(); }
+
+private:
+    ByteSink* inner_;
+    ContentHash hash_;
+};
+
 // A file's size and, when asked, its digest; small files are kept.
 struct FileLook {
     uint64_t size = 0;
@@ -141,15 +145,9 @@ public:
             if (hash) look.hash = ContentHashHex(bytes->data(), bytes->size());
             look.content = std::move(bytes);
         } else if (hash) {
-            ContentHash digest;
-            std::vector<uint8_t> buffer(kStreamChunk);
-            for (uint64_t at = 0; at < look.size;) {
-                size_t piece = static_cast<size_t>(std::min<uint64_t>(buffer.size(), look.size - at));
-                file.ReadAt(at, buffer.data(), piece);
-                digest.Update(buffer.data(), piece);
-                at += piece;
-            }
-            look.hash = digest.FinishHex();
+            HashingSink digest;
+            file.CopyTo(digest, 0, look.size);
+            look.hash = digest.Hex();
         }
         return look;
     }
@@ -300,7 +298,7 @@ void Planner::PlanPicture(const ManifestEntry& entry, Folder& folder, PlanItem& 
 void Planner::PlanReplacement(const ManifestEntry& entry, PlanItem& item, const FileLook& look) {
     item.action = PlanAction::Change;
     const std::vector<uint8_t> head = Head(item.source, look, 16);
-    const bool isWave = LooksLikeWave(head);
+    const bool isWave = LooksLikeWave(head.data(), head.size());
     const bool isCoded = head.size() >= 4 && std::memcmp(head.data(), "PW10", 4) == 0;
     if (entry.kind == EntryKind::Picture) {
         if (LooksLikePackedPicture(head.data(), head.size())) {
@@ -341,12 +339,14 @@ PlanItem Planner::NewFileItem(const std::string& source, const std::string& show
     item.fileSize = look.size;
     item.content = look.content;
     if (look.size > 0xFFFFFFFFull) throw WriteError(Quoted(shown) + " is larger than an entry may be (4 GiB)");
-    if (options_.encodeAudio && LooksLikeWave(Head(source, look, 12))) {
-        item.making = Making::EncodeAudio;
-        item.reason = "added: coded from the WAVE";
-    } else {
-        item.making = Making::AsIs;
-        item.reason = "added: stored as it is";
+    item.making = Making::AsIs;
+    item.reason = "added: stored as it is";
+    if (options_.encodeAudio) {  // only then is a large file's head read
+        const std::vector<uint8_t> head = Head(source, look, 12);
+        if (LooksLikeWave(head.data(), head.size())) {
+            item.making = Making::EncodeAudio;
+            item.reason = "added: coded from the WAVE";
+        }
     }
     return item;
 }
@@ -394,38 +394,23 @@ ArchiveLayout LayoutOf(const Manifest& manifest) {
 
 // ---- Building ----
 
-uint32_t CodeCount(const ManifestEntry& entry) {
-    const uint8_t* p = entry.audioHeader.data() + 42;
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
-// Passes bytes through to a sink while hashing them.
-class HashingSink : public ByteSink {
-public:
-    explicit HashingSink(ByteSink& inner) : inner_(inner) {}
-    void Write(const uint8_t* data, size_t size) override {
-        hash_.Update(data, size);
-        inner_.Write(data, size);
-    }
-    std::string Hex() const { return hash_.FinishHex(); }
-
-private:
-    ByteSink& inner_;
-    ContentHash hash_;
-};
-
 // The samples of an unchanged WAVE back into codes: each is a table value,
-// so each gives its own code back.
+// so each gives its own code back. The WAVE's header, as long as the coded
+// one, is skipped: the original header is written instead.
 class CodingSink : public ByteSink {
 public:
     explicit CodingSink(ByteSink& inner) : inner_(inner) {}
     void Write(const uint8_t* data, size_t size) override {
-        for (size_t i = 0; i < size; ++i) {
-            if (skipped_ < kWaveHeaderBytes) {
-                ++skipped_;
-                continue;
-            }
-            pending_[pendingSize_++] = data[i];
+        const size_t skip = std::min(size, kPwHeaderSize - skipped_);
+        skipped_ += skip;
+        data += skip;
+        size -= skip;
+        while (size > 0) {
+            const size_t take = std::min(size, sizeof pending_ - pendingSize_);
+            std::memcpy(pending_ + pendingSize_, data, take);
+            pendingSize_ += take;
+            data += take;
+            size -= take;
             if (pendingSize_ == sizeof pending_) Drain();
         }
     }
@@ -438,7 +423,7 @@ private:
     void Drain() {
         const size_t count = pendingSize_ / 2;
         for (size_t k = 0; k < count; ++k)
-            samples_[k] = static_cast<int16_t>(pending_[2 * k] | (pending_[2 * k + 1] << 8));
+            samples_[k] = static_cast<int16_t>(ReadLe16(pending_ + 2 * k));
         EncodePwCodes(codes_, samples_, count);
         inner_.Write(codes_, count);
         pendingSize_ = 0;
@@ -465,7 +450,7 @@ void WriteFileBytes(const PlanItem& item, uint64_t size, const std::string* hash
         file.CopyTo(sink, 0, size);
         return;
     }
-    HashingSink hashing(sink);
+    HashingSink hashing(&sink);
     file.CopyTo(hashing, 0, size);
     if (hashing.Hex() != *hash) throw WriteError(Quoted(item.file) + " changed while the archive was written");
 }
@@ -482,7 +467,8 @@ ArchiveEntry OriginalEntry(const PlanItem& item) {
         };
         return out;
     }
-    out.size = static_cast<uint32_t>(kWaveHeaderBytes + uint64_t{CodeCount(entry)} + entry.audioTrailing.size());
+    out.size = static_cast<uint32_t>(kPwHeaderSize + uint64_t{PwCodeCount(entry.audioHeader.data())} +
+                                     entry.audioTrailing.size());
     out.writeData = [&item](ByteSink& sink) {
         const ManifestEntry& original = *item.original;
         sink.Write(original.audioHeader.data(), original.audioHeader.size());

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <optional>
 
+#include "byte_order.h"
+
 namespace writer {
 
 namespace {
@@ -17,10 +19,6 @@ constexpr uint16_t kTagExtensible = 0xFFFE;
 constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 bool IsTag(const uint8_t* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
 
 std::string Hex(uint32_t value, int digits) {
@@ -63,10 +61,10 @@ struct Chunks {
 // its format length is 18, and then the plain walk reads it alike.
 std::optional<Chunks> ArchiveImageLayout(const uint8_t* file, size_t size) {
     if (size < 46 || !IsTag(file + 12, "fmt ") || !IsTag(file + 38, "data")) return std::nullopt;
-    const uint32_t dataSize = Le32(file + 42);
-    const bool pluginWritten = uint64_t{Le32(file + 4)} == 38 + uint64_t{dataSize} && Le16(file + 34) == 16 &&
-                               Le16(file + 32) == static_cast<uint16_t>(Le16(file + 22) * 2u);
-    if (!pluginWritten || Le32(file + 16) == 18) return std::nullopt;
+    const uint32_t dataSize = ReadLe32(file + 42);
+    const bool pluginWritten = uint64_t{ReadLe32(file + 4)} == 38 + uint64_t{dataSize} && ReadLe16(file + 34) == 16 &&
+                               ReadLe16(file + 32) == static_cast<uint16_t>(ReadLe16(file + 22) * 2u);
+    if (!pluginWritten || ReadLe32(file + 16) == 18) return std::nullopt;
     const size_t present = size - 46;
     return Chunks{file + 20, 18, file + 46, dataSize, dataSize < present ? dataSize : present};
 }
@@ -86,7 +84,7 @@ Chunks WalkChunks(const uint8_t* file, size_t size) {
     size_t offset = 12;
     while (offset < size && size - offset >= 8 && (!found.format || !found.data)) {
         const uint8_t* id = file + offset;
-        const uint32_t length = Le32(id + 4);
+        const uint32_t length = ReadLe32(id + 4);
         const size_t remaining = size - offset - 8;
         if (IsTag(id, "fmt ") && !found.format) {
             if (length > remaining)
@@ -126,24 +124,24 @@ struct SampleFormat {
 // The format tag an extensible format stands for, or 0 when its
 // sub-format is not one of the plain tags.
 uint16_t SubFormatTag(const uint8_t* body, size_t size) {
-    if (size < 40 || Le16(body + 16) < 22)
+    if (size < 40 || ReadLe16(body + 16) < 22)
         Refuse("damaged WAVE file: an extensible format chunk of " + std::to_string(size) +
                " bytes is too short for its sub-format");
     const uint8_t* guid = body + 24;
     if (std::memcmp(guid + 2, kSubFormatTail, sizeof kSubFormatTail) != 0) return 0;
-    return Le16(guid);
+    return ReadLe16(guid);
 }
 
 SampleFormat ParseFormat(const uint8_t* body, size_t size) {
     if (size < 16)
         Refuse("damaged WAVE file: the format chunk has " + std::to_string(size) + " bytes, fewer than 16");
-    const uint16_t declaredTag = Le16(body);
+    const uint16_t declaredTag = ReadLe16(body);
     const uint16_t tag = declaredTag == kTagExtensible ? SubFormatTag(body, size) : declaredTag;
     SampleFormat format;
-    format.channels = Le16(body + 2);
-    format.sampleRate = Le32(body + 4);
-    const uint16_t blockAlign = Le16(body + 12);
-    const uint16_t bits = Le16(body + 14);
+    format.channels = ReadLe16(body + 2);
+    format.sampleRate = ReadLe32(body + 4);
+    const uint16_t blockAlign = ReadLe16(body + 12);
+    const uint16_t bits = ReadLe16(body + 14);
 
     if (tag != kTagPcm && tag != kTagFloat)
         Refuse(declaredTag == kTagExtensible
@@ -193,7 +191,7 @@ int64_t RoundShift(int64_t value, unsigned shift) {
 }
 
 int16_t FloatTo16(const uint8_t* p, size_t& clipped) {
-    const uint32_t bits = Le32(p);
+    const uint32_t bits = ReadLe32(p);
     float value;
     std::memcpy(&value, &bits, sizeof value);
     if (std::isnan(value)) return 0;
@@ -220,7 +218,7 @@ std::vector<int16_t> ConvertSamples(const SampleFormat& format, const uint8_t* d
             break;
         case SampleKind::Signed:
             if (format.bytes == 2) {
-                samples[i] = static_cast<int16_t>(Le16(p));
+                samples[i] = static_cast<int16_t>(ReadLe16(p));
             } else {
                 // Sign-extend from the top byte, then drop the extra low bits.
                 int64_t value = static_cast<int8_t>(p[format.bytes - 1]);
@@ -243,9 +241,13 @@ std::vector<int16_t> ConvertSamples(const SampleFormat& format, const uint8_t* d
 
 }  // namespace
 
+bool LooksLikeWave(const uint8_t* data, size_t size) {
+    return size >= 12 && IsTag(data, "RIFF") && IsTag(data + 8, "WAVE");
+}
+
 PcmAudio ReadWave(const uint8_t* file, size_t size) {
     if (size < 12) Refuse("not a WAVE file: " + std::to_string(size) + " bytes, too short for a RIFF header");
-    if (!IsTag(file, "RIFF") || !IsTag(file + 8, "WAVE")) Refuse("not a WAVE file: no RIFF/WAVE header");
+    if (!LooksLikeWave(file, size)) Refuse("not a WAVE file: no RIFF/WAVE header");
 
     const std::optional<Chunks> image = ArchiveImageLayout(file, size);
     const Chunks chunks = image ? *image : WalkChunks(file, size);

@@ -24,6 +24,9 @@ struct WaveError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// "RIFF" and "WAVE" in the first 12 bytes: a file ReadWave takes up.
+bool LooksLikeWave(const uint8_t* data, size_t size);
+
 // Walks the chunks (unknown ones skipped, pad bytes honoured, a missing
 // final pad tolerated) and reads "fmt " and "data". 16-bit PCM is taken as
 // it is, mono or stereo, any rate; 8-bit PCM (unsigned) becomes (v - 128) x
