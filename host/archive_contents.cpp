@@ -44,10 +44,10 @@ EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head, PicturePlugin&
     // the WAVE image it delivers.
     std::optional<uint32_t> waveSize = CodedAudioWaveSize(head.data, head.size, record.packedSize);
     if (waveSize && *waveSize == record.outputSize) return EntryKind::Audio;
-    if (record.packedSize >= kPackedPictureHeaderSize && head.size >= kPackedPictureHeaderSize) {
+    if (record.packedSize >= kPackedHeaderSize && head.size >= kPackedHeaderSize) {
         std::memcpy(probe.data(), head.data, head.size);
         std::fill(probe.begin() + static_cast<long>(head.size),
-                  probe.begin() + static_cast<long>(kCodedAudioHeaderSize), 0);
+                  probe.begin() + static_cast<long>(kPwHeaderSize), 0);
         if (pictures.IsSupported(path, probe.data())) return EntryKind::Picture;
     }
     return EntryKind::File;
@@ -79,7 +79,7 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pict
         entry.rawName = EntryNameBytes(record);
         entry.name = NameToUtf8(entry.rawName);
         ByteSpan head;
-        head.data = peeks.Peek(record.position, std::min<uint32_t>(record.packedSize, kCodedAudioHeaderSize), &head.size);
+        head.data = peeks.Peek(record.position, std::min<uint32_t>(record.packedSize, kPwHeaderSize), &head.size);
         entry.kind = KindOf(record, head, pictures, path, probe);
         auto [first, inserted] = firstAtPosition.emplace(record.position, i);
         if (!inserted && (contents.entries[first->second].storedSize != 0 || entry.storedSize != 0))

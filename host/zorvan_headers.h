@@ -20,7 +20,6 @@ struct PackedPictureHeader {
     uint32_t packedLength = 0;
     uint32_t unpackedLength = 0;
 };
-constexpr size_t kPackedPictureHeaderSize = kPackedHeaderSize;
 std::optional<PackedPictureHeader> ReadPackedPictureHeader(const uint8_t* bytes, size_t size);
 
 // The 16-byte archive header: "ZRV00", "ZRV01" or "ZRV03" with 0x1A 0x00,
@@ -35,7 +34,6 @@ std::optional<ArchiveHeader> ReadArchiveHeader(const uint8_t* bytes, size_t size
 // The size of the WAVE image a coded-audio entry is delivered as (see
 // IsDeliveredAsWave), or nothing for any other entry. `head` holds the
 // entry's first min(46, storedSize) bytes.
-constexpr size_t kCodedAudioHeaderSize = kPwHeaderSize;
 std::optional<uint32_t> CodedAudioWaveSize(const uint8_t* head, size_t headSize, uint32_t storedSize);
 
 }  // namespace host
