@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "extract_manifest.h"
 #include "input_file.h"
+#include "manifest.h"
 #include "name_glob.h"
 #include "output_folder.h"
 #include "picture_output.h"
@@ -255,7 +256,7 @@ int RunExtract(const ExtractOptions& options, Console& console) {
         return kNothingDone;
     }
 
-    const host::OutputNaming naming{!options.raw, options.convert};
+    const host::OutputNaming naming{!options.raw, options.convert, writer::kManifestFileName};
     Selection selection(patterns, options.kinds);
     std::vector<ArchiveJob> jobs;
     host::OutputPlanner subfolders;

@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "json_output.h"
+#include "manifest.h"
 
 namespace cli {
 namespace {
@@ -55,7 +56,7 @@ int RunList(const ListOptions& options, Console& console) {
         const std::optional<host::ArchiveContents> read = plugins.ReadArchive(path, console, tally);
         if (!read) continue;
         const host::ArchiveContents& contents = *read;
-        std::vector<host::OutputPaths> outputs = host::PlanOutputPaths(contents.entries, {});
+        std::vector<host::OutputPaths> outputs = host::PlanOutputPaths(contents.entries, {true, false, writer::kManifestFileName});
         if (options.json) {
             nlohmann::json entries = nlohmann::json::array();
             for (size_t i = 0; i < contents.entries.size(); ++i)

@@ -99,6 +99,7 @@ std::string ReplaceExtension(const std::string& utf8Name, const std::string& ext
 
 std::vector<OutputPaths> PlanOutputPaths(const std::vector<ArchiveEntry>& entries, OutputNaming naming) {
     OutputPlanner planner;
+    if (!naming.reservedFile.empty()) planner.Assign(naming.reservedFile);
     std::vector<OutputPaths> paths(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         const ArchiveEntry& entry = entries[i];

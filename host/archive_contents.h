@@ -50,6 +50,9 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pict
 struct OutputNaming {
     bool audioAsWave = true;      // coded audio gets ".wav" in place of its extension
     bool picturePngs = false;     // each packed picture also gets a ".png" beside it
+    // A file of the tool's own beside the entries (the manifest): no entry
+    // may take its path, whatever the entry's name.
+    std::string reservedFile;
 };
 
 // The safe, unique relative path of every entry, in directory order. All

@@ -44,4 +44,16 @@ TEST(NameGlob, AudioAndPictureNamesTakeTheirNewExtension) {
     EXPECT_EQ(host::ReplaceExtension("A.B/C.D", ".png"), "A.B/C.png");
 }
 
+// An entry named like the tool's own file beside the entries never takes
+// its path, in any letter case.
+TEST(NameGlob, NoEntryTakesTheReservedFile) {
+    std::vector<host::ArchiveEntry> entries(2);
+    entries[0].name = "zorv-manifest.json";
+    entries[1].name = "ZORV-MANIFEST.JSON";
+    std::vector<host::OutputPaths> paths =
+        host::PlanOutputPaths(entries, {true, false, "zorv-manifest.json"});
+    EXPECT_EQ(paths[0].file, "zorv-manifest~2.json");
+    EXPECT_EQ(paths[1].file, "ZORV-MANIFEST~3.JSON");
+}
+
 }  // namespace
