@@ -7,8 +7,8 @@ set -euo pipefail
 
 packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev valgrind
           g++-mingw-w64-i686 wine wine32:i386
-          # zorv: PNG, arguments, JSON, and zlib for its Windows build
-          libspng-dev libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev pkg-config
+          # zorv: PNG, deflate, arguments, JSON, and zlib for its Windows build
+          libspng-dev libdeflate-dev libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev pkg-config
           # independent readers and a classic encoder for tests and benchmarks
           python3 python3-pil imagemagick python3-lzss xxhash)
 
@@ -25,5 +25,16 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+# A mirror caught in the middle of a sync fails one list while the others
+# arrive: try again, then go on with the lists there are.
+for attempt in 1 2 3; do
+  $sudo apt-get update -q && break
+  [ "$attempt" -eq 3 ] && echo "warning: apt-get update failed; installing from the lists there are" >&2
+  sleep 10
+done
+install() { DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "$@"; }
+# The i386 and amd64 copies of a library must be of one version. When the
+# security suite's i386 list is missing, the release's own versions still
+# match each other.
+release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+install "${missing[@]}" || install -t "$release" "${missing[@]}"
