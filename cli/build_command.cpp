@@ -137,6 +137,13 @@ int RunBuild(const BuildOptions& options, Console& console) {
         return kNothingDone;
     }
     const bool rebuild = plan.manifest != nullptr;
+    // Files were given or found, but none could be taken in: nothing to build.
+    if (plan.items.empty() && !plan.ignored.empty()) {
+        for (const std::string& line : writer::PlanReport(plan, false))
+            if (line.rfind("ignore\t", 0) == 0) console.Error("", ReportLine(line));
+        console.Error(folder, "nothing to build: no file could be taken in");
+        return kNothingDone;
+    }
     const std::vector<std::string> report = writer::PlanReport(plan, console.Verbose());
     if (options.dryRun) {
         for (const std::string& line : report) console.DataLine(Printable(ReportLine(line)));

@@ -1,5 +1,6 @@
 // zorv extract: archive entries as files.
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -226,12 +227,15 @@ private:
 
 bool HasGlobCharacters(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
 
-bool IsExistingFile(const std::string& path) {
+// Why a path cannot be read as a file: empty when it can, kMissing when
+// nothing stands there, else what stands in the way (a named pipe, say).
+const char* const kMissing = "missing";
+std::string OpenProblem(const std::string& path) {
     try {
         files::InputFile file(path);
-        return true;
-    } catch (const std::exception&) {
-        return false;
+        return {};
+    } catch (const files::FileError& error) {
+        return files::IsFile(path) || files::IsFolder(path) ? error.what() : kMissing;
     }
 }
 
@@ -241,18 +245,25 @@ int RunExtract(const ExtractOptions& options, Console& console) {
     Plugins plugins;
     Tally tally;
 
+    // Only a regular file reaches the plug-in: a named pipe would keep it waiting.
     std::vector<std::string> archivePaths, patterns;
+    std::map<std::string, std::string> problems;
     for (const std::string& argument : options.arguments) {
+        std::string& problem = problems[argument] = OpenProblem(argument);
         bool isArchive = false;
         try {
-            isArchive = plugins.archives.IsSupported(argument);
+            isArchive = problem.empty() && plugins.archives.IsSupported(argument);
         } catch (const host::HostError&) {  // no path the plug-in could open
         }
         (isArchive ? archivePaths : patterns).push_back(argument);
     }
     if (archivePaths.empty()) {
-        for (const std::string& argument : options.arguments)
-            console.Error(argument, IsExistingFile(argument) ? "not a ZORVAN archive" : "no such archive");
+        for (const std::string& argument : options.arguments) {
+            const std::string& problem = problems[argument];
+            console.Error(argument, problem.empty()       ? "not a ZORVAN archive"
+                                    : problem == kMissing ? "no such archive"
+                                                          : problem);
+        }
         return kNothingDone;
     }
 
@@ -279,9 +290,11 @@ int RunExtract(const ExtractOptions& options, Console& console) {
         jobs.push_back(std::move(job));
     }
     for (const std::string& pattern : selection.Unused()) {
+        const std::string& problem = problems[pattern];
         std::string why = HasGlobCharacters(pattern) ? "no entry matches this pattern"
-                          : IsExistingFile(pattern)  ? "not a ZORVAN archive, and no entry has this name"
-                                                     : "no such archive, and no entry has this name";
+                          : problem.empty()          ? "not a ZORVAN archive, and no entry has this name"
+                          : problem == kMissing      ? "no such archive, and no entry has this name"
+                                                     : problem + ", and no entry has this name";
         console.Error(pattern, why);
         tally.Failed();
     }

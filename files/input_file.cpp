@@ -43,8 +43,9 @@ InputFile::InputFile(const std::string& path, Links links) {
     LARGE_INTEGER size;
     BY_HANDLE_FILE_INFORMATION about;
     const char* refused = nullptr;
-    if (!GetFileInformationByHandle(handle_, &about) || (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !GetFileSizeEx(handle_, &size))
+    // A pipe, a console or a device is no file on a disk: reading one may wait.
+    if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &about) ||
+        (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !GetFileSizeEx(handle_, &size))
         refused = "cannot open: not a regular file";
     else if (about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT && links == Links::Refuse)
         refused = "cannot open: it is a symbolic link";
@@ -114,15 +115,34 @@ std::string LastSystemError() {
     return text;
 }
 
+namespace {
+
+// What stands at a path that is not a regular file, for the message.
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder, not a regular file";
+    if (S_ISFIFO(mode)) return "a named pipe, not a regular file";
+    if (S_ISSOCK(mode)) return "a socket, not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a regular file";
+    return "not a regular file";
+}
+
+}  // namespace
+
 InputFile::InputFile(const std::string& path, Links links) {
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0));
+    // Without O_NONBLOCK, opening a named pipe waits for a writer, perhaps
+    // for ever; it is refused below before anything is read from it.
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0));
     if (fd_ < 0 && errno == ELOOP && links == Links::Refuse) throw FileError("cannot open: it is a symbolic link");
     if (fd_ < 0) throw FileError("cannot open: " + LastSystemError());
     struct stat about;
-    if (fstat(fd_, &about) != 0 || !S_ISREG(about.st_mode)) {
+    const bool statted = fstat(fd_, &about) == 0;
+    if (!statted || !S_ISREG(about.st_mode)) {
+        const std::string why = statted ? KindOf(about.st_mode) : LastSystemError();
         close(fd_);
-        throw FileError("cannot open: not a regular file");
+        throw FileError("cannot open: " + why);
     }
+    const int status = fcntl(fd_, F_GETFL);
+    if (status >= 0) fcntl(fd_, F_SETFL, status & ~O_NONBLOCK);
     size_ = static_cast<uint64_t>(about.st_size);
 }
 

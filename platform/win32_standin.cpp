@@ -58,14 +58,18 @@ extern "C" {
 
 HANDLE CreateFileA(const char* path, DWORD, DWORD, void*, DWORD, DWORD flags, HANDLE) {
     if (path == nullptr) return INVALID_HANDLE_VALUE;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a named pipe waits for a writer; the
+    // plug-ins must never wait, so only a regular file opens (Windows
+    // refuses a folder too).
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     struct stat info;
-    // Windows refuses to open a folder as a file.
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
         return INVALID_HANDLE_VALUE;
     }
+    const int status = fcntl(fd, F_GETFL);
+    if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     if (flags & FILE_FLAG_SEQUENTIAL_SCAN) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     FileHandle* file = new (std::nothrow) FileHandle{fd, 0};
     if (file == nullptr) {

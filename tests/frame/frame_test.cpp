@@ -1,7 +1,13 @@
 // The shared frame and the kernel-service stand-in it runs on natively.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -145,6 +151,23 @@ TEST_F(StandInFile, ReadsSeeksAndSizes) {
     EXPECT_EQ(INVALID_HANDLE_VALUE, file);
     EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading("/tmp")) << "a folder is not a file";
     EXPECT_EQ(INVALID_HANDLE_VALUE, OpenForReading("/nonexistent/zorv"));
+    EXPECT_EQ(0, platform_testing::Live().files);
+}
+
+TEST_F(StandInFile, NamedPipeIsRefusedWithoutWaitingForAWriter) {
+    const std::string pipe = std::string(path_) + ".fifo";
+    ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+    auto opening = std::async(std::launch::async, [&] { return OpenForReading(pipe.c_str()); });
+    const bool answered = opening.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!answered) {  // release the waiting open, so the test can end
+        int writer = open(pipe.c_str(), O_WRONLY);
+        close(writer);
+    }
+    HANDLE file = opening.get();
+    std::remove(pipe.c_str());
+    EXPECT_TRUE(answered) << "opening a named pipe waited for a writer";
+    EXPECT_EQ(INVALID_HANDLE_VALUE, file) << "only a regular file opens";
+    CloseIfOpen(file);
     EXPECT_EQ(0, platform_testing::Live().files);
 }
 
