@@ -5,6 +5,7 @@
 #include <set>
 
 #include "commands.h"
+#include "content_hash.h"
 #include "extract_manifest.h"
 #include "input_file.h"
 #include "manifest.h"
@@ -59,14 +60,15 @@ private:
 class Extractor {
 public:
     static constexpr uint32_t kAskFirstSize = 64 * 1024;
+    // Files are written in pieces of this size, to move the progress line.
+    static constexpr size_t kPiece = size_t{4} << 20;
 
     Extractor(const ExtractOptions& options, Console& console, Plugins& plugins, files::OutputFolder& folder,
               Tally& tally)
         : options_(options), console_(console), plugins_(plugins), folder_(folder), tally_(tally) {}
 
     void ExtractArchive(const ArchiveJob& job) {
-        std::unique_ptr<files::InputFile> stored;
-        if (options_.raw) stored = std::make_unique<files::InputFile>(job.path);
+        const files::InputFile archive(job.path);
         ManifestRecorder manifest(job.path, job.contents.entries.size(), console_);
         for (uint32_t index : job.selected) {
             const host::ArchiveEntry& entry = job.contents.entries[index];
@@ -74,7 +76,7 @@ public:
             entryBytes_ = options_.raw ? entry.storedSize : entry.deliveredSize;
             bytesShown_ = 0;
             try {
-                ExtractEntry(job, entry, stored.get(), manifest);
+                ExtractEntry(job, entry, archive, manifest);
             } catch (const std::exception& error) {
                 Fail(job.path, entry, error.what());
             }
@@ -103,7 +105,7 @@ private:
     // Writes the entry's file (and with --convert, a packed picture's PNG
     // beside it) and records them for the manifest. A skip or a failure is
     // counted and reported here.
-    void ExtractEntry(const ArchiveJob& job, const host::ArchiveEntry& entry, const files::InputFile* stored,
+    void ExtractEntry(const ArchiveJob& job, const host::ArchiveEntry& entry, const files::InputFile& archive,
                       ManifestRecorder& manifest) {
         const host::OutputPaths& paths = job.outputs[entry.index];
         const std::string relative = InFolder(job, paths.file);
@@ -113,28 +115,28 @@ private:
                      ", so the plug-in cannot deliver it");
             return;
         }
+        // The directory's word alone allocates nothing: the bytes must be there.
+        if (uint64_t{entry.position} + entry.storedSize > archive.Size()) {
+            Fail(job.path, entry,
+                 "its " + std::to_string(entry.storedSize) + " stored bytes at position " +
+                     std::to_string(entry.position) + " reach past the end of the archive (" +
+                     std::to_string(archive.Size()) + " bytes)");
+            return;
+        }
         // The rename into place refuses an existing file anyway; asking first
         // only saves the work of a large entry (when resuming, say).
         if (options_.existing != ExistingPolicy::Overwrite && entry.deliveredSize >= kAskFirstSize &&
             folder_.Exists(relative))
             return Existing(job, entry, relative);
+        // A picture goes through the plug-in even so: its depth is recorded.
+        if (options_.raw && entry.kind != host::EntryKind::Picture) return CopyStored(job, entry, archive, manifest);
 
-        std::vector<uint8_t> storedBytes;
-        host::HostBlock block;
-        host::ByteSpan bytes;
-        if (stored != nullptr && entry.kind == host::EntryKind::Audio) {
-            // The plug-in always converts audio; its stored bytes are the host's to read.
-            storedBytes.resize(entry.storedSize);
-            stored->ReadExactly(entry.position, storedBytes.data(), storedBytes.size());
-            bytes = {storedBytes.data(), storedBytes.size()};
-        } else {
-            block = Deliver(job.path, entry);
-            bytes = block.Bytes();
-            if (bytes.size < entry.deliveredSize)
-                throw host::HostError("the plug-in delivered " + std::to_string(bytes.size) + " bytes, not " +
-                                      std::to_string(entry.deliveredSize));
-            bytes.size = entry.deliveredSize;
-        }
+        host::HostBlock block = Deliver(job.path, entry);
+        host::ByteSpan bytes = block.Bytes();
+        if (bytes.size < entry.deliveredSize)
+            throw host::HostError("the plug-in delivered " + std::to_string(bytes.size) + " bytes, not " +
+                                  std::to_string(entry.deliveredSize));
+        bytes.size = entry.deliveredSize;
 
         if (!Write(relative, bytes)) return Existing(job, entry, relative);
         ++written_;
@@ -168,6 +170,28 @@ private:
         ReportDrawing(console_, tally_, job.path + ": " + entry.name, png);
     }
 
+    // The stored bytes straight from the archive, a piece at a time, so
+    // that memory does not grow with the entry.
+    void CopyStored(const ArchiveJob& job, const host::ArchiveEntry& entry, const files::InputFile& archive,
+                    ManifestRecorder& manifest) {
+        const std::string& file = job.outputs[entry.index].file;
+        const std::string relative = InFolder(job, file);
+        files::PendingFile out = folder_.Create(relative);
+        writer::ContentHash digest;
+        std::vector<uint8_t> piece(std::min<uint64_t>(kPiece, entry.storedSize));
+        for (uint64_t done = 0; done < entry.storedSize; done += piece.size()) {
+            const size_t size = static_cast<size_t>(std::min<uint64_t>(piece.size(), entry.storedSize - done));
+            archive.ReadExactly(entry.position + done, piece.data(), size);
+            digest.Update(piece.data(), size);
+            out.Write(piece.data(), size);
+            ShowProgress(size);
+        }
+        if (!out.Commit(options_.existing == ExistingPolicy::Overwrite)) return Existing(job, entry, relative);
+        ++written_;
+        console_.Written(Shown(relative));
+        manifest.RecordFile(entry.index, file, entry.storedSize, digest.FinishHex(), false);
+    }
+
     host::HostBlock Deliver(const std::string& path, const host::ArchiveEntry& entry) {
         ProgressLine& progress = console_.Progress();
         host::ArchivePlugin::Progress report = [&](int32_t step, int32_t total) {
@@ -185,17 +209,21 @@ private:
     // (a PNG does not: its entry's bytes are counted already).
     bool Write(const std::string& relative, host::ByteSpan bytes, bool counted = true) {
         files::PendingFile file = folder_.Create(relative);
-        const size_t piece = size_t{4} << 20;
-        for (size_t done = 0; done < bytes.size; done += piece) {
-            size_t size = std::min(piece, bytes.size - done);
+        for (size_t done = 0; done < bytes.size; done += kPiece) {
+            size_t size = std::min(kPiece, bytes.size - done);
             file.Write(bytes.data + done, size);
             // A PNG is not as long as the entry it comes from.
-            uint64_t shown = counted ? std::min<uint64_t>(size, entryBytes_ - bytesShown_) : 0;
-            bytesShown_ += shown;
-            console_.Progress().Advance(0, shown);
-            console_.Progress().Tick();
+            ShowProgress(counted ? size : 0);
         }
         return file.Commit(options_.existing == ExistingPolicy::Overwrite);
+    }
+
+    // Bytes of the entry at hand written, never more than the entry has.
+    void ShowProgress(uint64_t size) {
+        const uint64_t shown = std::min<uint64_t>(size, entryBytes_ - bytesShown_);
+        bytesShown_ += shown;
+        console_.Progress().Advance(0, shown);
+        console_.Progress().Tick();
     }
 
     void Existing(const ArchiveJob& job, const host::ArchiveEntry& entry, const std::string& relative) {

@@ -62,13 +62,18 @@ ManifestRecorder::ManifestRecorder(const std::string& archivePath, size_t entryC
 }
 
 void ManifestRecorder::RecordFile(uint32_t index, const std::string& relative, host::ByteSpan bytes, bool asWave) {
+    if (manifest_) RecordFile(index, relative, bytes.size, writer::ContentHashHex(bytes.data, bytes.size), asWave);
+}
+
+void ManifestRecorder::RecordFile(uint32_t index, const std::string& relative, uint64_t size,
+                                  const std::string& digest, bool asWave) {
     if (!manifest_) return;
     writer::ManifestEntry& entry = manifest_->entries[index];
     // Only what a rebuild can take back: the stored bytes, or coded audio's WAVE.
     const bool wave = asWave && entry.kind == writer::EntryKind::Audio;
     const uint64_t expected = wave ? writer::WaveSizeOf(entry.audioHeader) : entry.storedSize;
-    if (bytes.size != expected) return;
-    entry.file = Written(relative, bytes);
+    if (size != expected) return;
+    entry.file = writer::WrittenFile{relative, size, digest};
     entry.form = wave ? writer::WrittenForm::Wave : writer::WrittenForm::Stored;
 }
 

@@ -23,6 +23,9 @@ public:
 
     // What was written for entry `index`, by its path in the archive's folder.
     void RecordFile(uint32_t index, const std::string& relative, host::ByteSpan bytes, bool asWave);
+    // The same for a file written in pieces: its size and digest (ContentHashHex).
+    void RecordFile(uint32_t index, const std::string& relative, uint64_t size, const std::string& digest,
+                    bool asWave);
     void RecordPng(uint32_t index, const std::string& relative, host::ByteSpan bytes);
     void RecordBitCount(uint32_t index, uint16_t bitCount);
 

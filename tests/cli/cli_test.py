@@ -555,6 +555,73 @@ def check_named_pipes(zorv, work):
     assert not os.path.exists(os.path.join(folder, "x.dat")) and not os.path.exists(os.path.join(folder, "y.dat"))
 
 
+def archive_bytes(entries, data_size=None):
+    """A ZRV01 archive: each entry (name, stored size, first bytes) with its
+    first bytes at its position, the rest left as a hole, then the
+    directory. `data_size` places the directory (default: right after the
+    bytes given)."""
+    data = b"".join(head for _, _, head in entries)
+    directory_at = 16 + (len(data) if data_size is None else data_size)
+    header = b"ZRV01\x1a\x00\x00" + struct.pack("<HI", len(entries), directory_at) + b"\x00\x00"
+    directory = b"".join(name.ljust(12, b"\x00") + struct.pack("<I", size) for name, size, _ in entries)
+    return header, data, directory_at, directory
+
+
+def write_archive(path, entries, data_size=None):
+    header, data, directory_at, directory = archive_bytes(entries, data_size)
+    with open(path, "wb") as f:
+        f.write(header + data)
+        f.seek(directory_at)  # a sparse hole up to the directory
+        f.write(directory)
+
+
+def pw_head(codes):
+    return (b"PW10" + struct.pack("<I", 38 + codes) + b"PCM1fmt " + struct.pack("<IHHIIHHH", 18, 1, 1, 22050, 22050, 1, 8, 0)
+            + b"data" + struct.pack("<I", codes))
+
+
+# Runs a command and prints its peak resident memory. A small process of
+# its own: a child's peak counts the pages it shared with its parent
+# before exec, and this test's own process holds large files by now.
+MEASURE = """
+import os, subprocess, sys
+process = subprocess.Popen(sys.argv[1:], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+_, status, usage = os.wait4(process.pid, 0)
+print(usage.ru_maxrss * 1024, os.waitstatus_to_exitcode(status))
+"""
+
+
+def peak_memory(zorv, args, cwd):
+    """Exit code, stderr and the peak resident memory (bytes) of one run."""
+    done = subprocess.run([sys.executable, "-c", MEASURE] + zorv.command(zorv.zorv, args), cwd=cwd,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=300)
+    peak, code = done.stdout.split()
+    return int(code), done.stderr, int(peak)
+
+
+def check_raw_memory(zorv, work):
+    """--raw copies stored bytes in pieces: an entry whose directory claims
+    4 GiB in a 78-byte archive is refused by name without taking memory, and
+    a real 160 MiB entry is copied with far less memory than its size."""
+    if zorv.wine:
+        return  # the peak of the process under Wine is not zorv's
+    folder = os.path.join(work, "raw-memory")
+    os.makedirs(folder)
+    write_archive(os.path.join(folder, "claims.dat"), [(b"HUGE.PW", 0xFFFFFFF0, pw_head(100))])
+    assert os.path.getsize(os.path.join(folder, "claims.dat")) == 78
+    code, err, peak = peak_memory(zorv, ["extract", "--raw", "-o", "out", "claims.dat"], folder)
+    assert code != 0 and b"HUGE.PW: its 4294967280 stored bytes at position 16 reach past the end" in err, (code, err)
+    assert peak < 64 << 20, "peak %d MiB" % (peak >> 20)
+
+    size = 160 << 20
+    write_archive(os.path.join(folder, "large.dat"), [(b"LONG.PW", size, pw_head(size - 46))], data_size=size)
+    code, err, peak = peak_memory(zorv, ["extract", "--raw", "-o", "large", "large.dat"], folder)
+    assert code == 0, err
+    assert os.path.getsize(os.path.join(folder, "large", "LONG.PW")) == size
+    assert peak < 96 << 20, "peak %d MiB for a %d MiB entry" % (peak >> 20, size >> 20)
+    shutil.rmtree(os.path.join(folder, "large"))
+
+
 def check_missing_plugins(zorv, work):
     """Without its plug-ins zorv says which one is missing and where it looked."""
     lonely = os.path.join(work, "lonely")
@@ -602,9 +669,10 @@ def main():
                   lambda: check_pack_pixels(zorv, work), lambda: check_audio_encoding(zorv, work),
                   lambda: check_folder_build(zorv, work), lambda: check_hostile(zorv, work),
                   lambda: check_interrupted(zorv, work), lambda: check_missing_plugins(zorv, work),
-                  lambda: check_named_pipes(zorv, work)]
+                  lambda: check_named_pipes(zorv, work), lambda: check_raw_memory(zorv, work)]
         names = ["transcript", "files and JSON", "edited rebuild and refusals", "round trips", "pack pixels",
-                 "audio encoding", "folder build", "hostile archive", "interrupted extraction", "missing plug-ins", "named pipes"]
+                 "audio encoding", "folder build", "hostile archive", "interrupted extraction", "missing plug-ins", "named pipes",
+                 "raw extraction memory"]
         chosen = [(name, check) for name, check in zip(names, checks) if not options.only or options.only in name]
         for name, check in chosen:
             started = time.time()
