@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -14,6 +15,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
+
+#include "utf8.h"
 
 namespace cli {
 namespace {
@@ -77,22 +80,25 @@ size_t CutToColumns(std::string& text, size_t columns) {
 
 }  // namespace
 
-std::string Printable(const std::string& utf8) {
+std::string Printable(const std::string& text) {
     std::string shown;
-    shown.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        bool c1 = c == 0xC2 && i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xE0) == 0x80;
-        if (c >= 0x20 && c != 0x7F && !c1) {
-            shown += static_cast<char>(c);
+    shown.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const size_t start = at;
+        const std::optional<uint32_t> c = host::utf8::Read(text, at);
+        const bool control = c && (*c < 0x20 || *c == 0x7F || (*c >= 0x80 && *c < 0xA0));
+        if (c && !control) {
+            shown.append(text, start, at - start);
             continue;
         }
-        char escape[8];
-        if (c1)
-            std::snprintf(escape, sizeof escape, "%%C2%%%02X", static_cast<unsigned char>(utf8[++i]));
-        else
-            std::snprintf(escape, sizeof escape, "%%%02X", c);
-        shown += escape;
+        // Every byte of a control character; a byte that begins no
+        // well-formed character alone.
+        if (!c) at = start + 1;
+        for (size_t i = start; i < at; ++i) {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(text[i]));
+            shown += escape;
+        }
     }
     return shown;
 }

@@ -69,9 +69,11 @@ private:
 };
 
 // Text safe to show on a terminal: control characters (C0, DEL and C1),
-// which a name may hold, become visible "%XX" escapes of their bytes, as
+// which a name may hold, and every byte that is not part of well-formed
+// UTF-8 (a path in another encoding; 0x9B alone starts an escape sequence
+// on some terminals) become visible "%XX" escapes of their bytes, as
 // undecodable bytes do in names.
-std::string Printable(const std::string& utf8);
+std::string Printable(const std::string& text);
 
 // The arguments as UTF-8 (on Windows read from the wide command line), with
 // stdout and stderr set to pass bytes unchanged.

@@ -622,6 +622,45 @@ def check_raw_memory(zorv, work):
     shutil.rmtree(os.path.join(folder, "large"))
 
 
+def check_hostile_file_names(zorv, work):
+    """A file name's bytes that are not UTF-8 or are control characters (an
+    8-bit control sequence introducer, 0x9B, among them) reach stderr only
+    as %XX escapes: in every command's messages and in the progress line."""
+    if zorv.wine:
+        return  # Windows names are UTF-16: no such bytes reach zorv.exe
+    folder = os.path.join(work, "bad-names")
+    os.makedirs(folder)
+    stem = b"x\x9b2J\x1b[31m\xff\xc3(\xe2\x82"
+    names = {".dat": read(os.path.join(work, "plain.dat")), ".bmp": read(os.path.join(work, "CG24.BMP")),
+             ".png": read(os.path.join(work, "sources", "rgb.png")), ".txt": b"not a picture\n"}
+    for extension, data in names.items():
+        with open(os.path.join(folder.encode(), stem + extension.encode()), "wb") as f:
+            f.write(data)
+    name = lambda extension: os.fsdecode(stem + extension.encode())
+    runs = [["info", name(".dat"), name(".txt")], ["list", name(".dat"), name(".txt")],
+            ["extract", "-o", "out", name(".dat"), name(".txt")], ["convert", name(".bmp"), name(".txt")],
+            ["pack", name(".png"), name(".txt")], ["pack", name(".png")], ["build", name(".txt"), "-o", "out.dat"],
+            ["build", "--dry-run", name(".txt"), name(".txt")]]
+    for args in runs:
+        code, out, err = zorv.run(["--progress=always"] + args, folder)
+        for stream in (out, err):
+            assert b"\x9b" not in stream and b"\x1b" not in stream and b"\xff" not in stream, (args, stream)
+        stream = out + err
+        assert b"x%9B2J%1B[31m%FF%C3(%E2%82" in stream, (args, stream)
+        stream.decode("utf-8")  # every byte shown is UTF-8
+
+    # The progress line names the input at hand once packing the one before
+    # took long enough for the line to be drawn.
+    from PIL import Image
+    rng = random.Random(9)
+    noise = Image.new("RGB", (600, 600))
+    noise.putdata([(rng.randrange(256), rng.randrange(256), rng.randrange(256)) for _ in range(600 * 600)])
+    noise.save(os.path.join(folder, "noise.png"))
+    code, _, err = zorv.run(["--progress=always", "pack", "-o", "packed/", "noise.png", name(".png")], folder)
+    assert code == 0 and b"\r1/2  x%9B2J%1B[31m%FF%C3(%E2%82.png" in err, err
+    assert b"\x9b" not in err and b"\x1b" not in err, err
+
+
 def check_missing_plugins(zorv, work):
     """Without its plug-ins zorv says which one is missing and where it looked."""
     lonely = os.path.join(work, "lonely")
@@ -669,10 +708,11 @@ def main():
                   lambda: check_pack_pixels(zorv, work), lambda: check_audio_encoding(zorv, work),
                   lambda: check_folder_build(zorv, work), lambda: check_hostile(zorv, work),
                   lambda: check_interrupted(zorv, work), lambda: check_missing_plugins(zorv, work),
-                  lambda: check_named_pipes(zorv, work), lambda: check_raw_memory(zorv, work)]
+                  lambda: check_named_pipes(zorv, work), lambda: check_raw_memory(zorv, work),
+                  lambda: check_hostile_file_names(zorv, work)]
         names = ["transcript", "files and JSON", "edited rebuild and refusals", "round trips", "pack pixels",
                  "audio encoding", "folder build", "hostile archive", "interrupted extraction", "missing plug-ins", "named pipes",
-                 "raw extraction memory"]
+                 "raw extraction memory", "hostile file names"]
         chosen = [(name, check) for name, check in zip(names, checks) if not options.only or options.only in name]
         for name, check in chosen:
             started = time.time()
