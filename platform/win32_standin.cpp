@@ -32,9 +32,11 @@ struct FileHandle {
     uint64_t position;
 };
 
-// A 32-bit process cannot hold more than this in one block; refusing it here
-// keeps native runs honest about what the real plug-ins could allocate.
-constexpr size_t kLargestBlock = 0x7FFF0000u;
+// A 32-bit process cannot hold more than 0x7FFF0000 bytes in one block; a
+// 32-bit build refuses more, as Windows would. A 64-bit build allows what
+// the formats can describe (sizes are 32-bit), so that native zorv can
+// extract every entry an archive can hold.
+constexpr size_t kLargestBlock = sizeof(void*) >= 8 ? size_t{0xFFFFFFFFu} : size_t{0x7FFF0000u};
 
 struct Registry {
     std::mutex mutex;

@@ -107,6 +107,21 @@ TEST(StandIn, MovableBlocksKeepLockCountsAndEmptyOnesCannotBeLocked) {
     EXPECT_EQ(before, platform_testing::Live());
 }
 
+TEST(StandIn, LargestBlockIsWhatThePointerWidthAllows) {
+    // Nothing is touched, so the pages of a large block are never made.
+    const bool wide = sizeof(void*) >= 8;
+    const SIZE_T beyond32 = 0x7FFF0001u;
+    HGLOBAL large = GlobalAlloc(GMEM_MOVEABLE, wide ? SIZE_T{0xFFFFFFFFu} : beyond32);
+    EXPECT_EQ(wide, large != nullptr) << "64 bits: up to 4 GiB - 1; 32 bits: Windows' own limit";
+    if (large != nullptr) {
+        EXPECT_EQ(SIZE_T{0xFFFFFFFFu}, GlobalSize(large));
+        GlobalFree(large);
+    }
+    if (wide) {
+        EXPECT_EQ(nullptr, GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(uint64_t{1} << 32)));
+    }
+}
+
 TEST(StandIn, CatchesFreesOfUnknownHandles) {
     long misuse = platform_testing::MisuseCount();
     int local = 0;
