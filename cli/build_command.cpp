@@ -5,9 +5,10 @@
 // name only complete.
 #include <filesystem>
 
-#include "atomic_file.h"
+#include "command_line.h"
 #include "commands.h"
 #include "input_file.h"
+#include "output_folder.h"
 #include "names.h"
 #include "rebuild.h"
 
@@ -16,6 +17,39 @@ namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+struct BuildOptions {
+    std::vector<std::string> inputs;  // one folder, or files
+    std::string output;
+    std::string signature;  // empty: a rebuild keeps the archive's, a new archive is ZRV01
+    bool encodeAudio = false;
+    bool dryRun = false;
+    bool fast = false;
+    bool overwrite = false;
+};
+
+// The archive's bytes into its pending file, gathered into large writes.
+class PendingFileSink : public writer::ByteSink {
+public:
+    explicit PendingFileSink(files::PendingFile& file) : file_(file) { buffer_.reserve(kBufferSize); }
+
+    void Write(const uint8_t* data, size_t size) override {
+        if (buffer_.size() + size > kBufferSize) Flush();
+        if (size >= kBufferSize)
+            file_.Write(data, size);
+        else
+            buffer_.insert(buffer_.end(), data, data + size);
+    }
+    void Flush() {
+        file_.Write(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+
+private:
+    static constexpr size_t kBufferSize = 256 * 1024;
+    files::PendingFile& file_;
+    std::vector<uint8_t> buffer_;
+};
 
 // A report line of the plan ("action<TAB>name<TAB>...") in columns.
 std::string ReportLine(const std::string& line) {
@@ -75,9 +109,17 @@ public:
         }
         StartProgress(items, bytes);
         files::InstallInterruptCleanup();
-        writer::AtomicFile file(fs::u8path(options_.output));
-        writer::BuildArchive(plan, file, writeOptions_, &notes_);
-        file.Commit(options_.overwrite);
+        files::OutputFolder folder(files::FolderOf(options_.output));
+        const auto build = [&](files::PendingFile& file) {
+            PendingFileSink sink(file);
+            writer::BuildArchive(plan, sink, writeOptions_, &notes_);
+            sink.Flush();
+            file.Sync();  // an archive is worth the wait for the disk
+        };
+        const files::PutResult put = folder.Put(files::BaseName(options_.output), build,
+                                                options_.overwrite ? ExistingPolicy::Overwrite : ExistingPolicy::Refuse,
+                                                false);
+        if (put != files::PutResult::Written) throw writer::WriteError("'" + options_.output + "' exists already");
         console_.Progress().Finish();
     }
 
@@ -112,8 +154,6 @@ std::string CheckInputs(const BuildOptions& options, std::string& folder) {
         if (files::IsFolder(input)) return input + " is a folder: give one folder, or files";
     return {};
 }
-
-}  // namespace
 
 int RunBuild(const BuildOptions& options, Console& console) {
     std::string folder;
@@ -164,6 +204,35 @@ int RunBuild(const BuildOptions& options, Console& console) {
     console.Written(options.output);
     console.Note("built " + options.output + ": " + report.back());
     return kAllDone;
+}
+
+}  // namespace
+
+Command AddBuildCommand(CLI::App& app) {
+    auto options = std::make_shared<BuildOptions>();
+    CLI::App* command = AddCommand(
+        app, "build", "Write an archive from a folder or from files",
+        "A folder that 'zorv extract' wrote, with its zorv-manifest.json, is rebuilt: entries whose files\n"
+        "are unchanged come back byte for byte, a changed file is encoded as its entry was (a .wav of\n"
+        "coded audio is coded again, a .png or plain .bmp in place of a packed picture is packed; a PNG\n"
+        "beside a packed picture replaces it), a new file is added at the end, and an entry whose file is\n"
+        "gone is left out. Any other folder becomes a new archive of its files in path order, named by\n"
+        "their paths (\\ between the parts); files given one by one are named by their file names. Names\n"
+        "are stored in code page 932 and must fit in 12 bytes. The archive is written whole or not at\n"
+        "all, under a temporary name renamed into place.");
+    command->add_option("FOLDER_OR_FILES", options->inputs, "One folder, or files")->required();
+    command->add_option("-o,--output", options->output, "The archive to write (required unless --dry-run)");
+    command->add_option("--signature", options->signature,
+                        "ZRV00, ZRV01 or ZRV03 (a new archive: ZRV01; a rebuild keeps the archive's)")
+        ->check(CLI::IsMember({"ZRV00", "ZRV01", "ZRV03"}));
+    command->add_flag("--encode-audio", options->encodeAudio,
+                      "Store added .wav files as coded audio (a manifest's audio entries always are)");
+    command->add_flag("--dry-run", options->dryRun,
+                      "Only list, on stdout, what the build would change (-v: every entry), writing nothing");
+    command->add_flag("--fast", options->fast, "Pack changed pictures with the greedy parse: faster, a little larger");
+    command->add_flag("--overwrite", options->overwrite,
+                      "Replace the archive if it exists (never a symbolic link or a folder)");
+    return {command, [options](Console& console) { return RunBuild(*options, console); }};
 }
 
 }  // namespace cli

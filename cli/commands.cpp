@@ -5,9 +5,7 @@ namespace cli {
 
 std::optional<host::ArchiveContents> Plugins::ReadArchive(const std::string& path, Console& console, Tally& tally) {
     try {
-        host::ArchiveContents contents = host::ReadArchiveContents(archives, pictures, path);
-        tally.Usable();
-        return contents;
+        return host::ReadArchiveContents(archives, pictures, path);
     } catch (const std::exception& error) {
         console.Error(path, error.what());
         tally.Failed();

@@ -1,91 +1,57 @@
-// The commands. Each takes its parsed options and returns the exit
-// code; every failure is named on stderr by the time it returns.
+// The commands. Each registers itself, with its options, on the command
+// line and returns what runs it; a run returns the exit code, every failure
+// named on stderr by then.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "archive_contents.h"
 #include "console.h"
+#include "output_folder.h"
 #include "picture_output.h"
+
+namespace CLI {
+class App;
+}
 
 namespace cli {
 
-enum class ExistingPolicy { Refuse, Overwrite, Skip };
+using files::ExistingPolicy;
 
 // Why a file that exists was left as it is, under ExistingPolicy::Refuse.
 inline std::string NotOverwritten(const std::string& shownPath) {
     return shownPath + " exists; not overwritten (use --overwrite or --skip-existing)";
 }
 
-struct InfoOptions {
-    std::vector<std::string> files;
-    bool json = false;
+// A command as registered: its part of the command line, and what runs it
+// once the line is parsed.
+struct Command {
+    CLI::App* line;
+    std::function<int(Console&)> run;
 };
 
-struct ListOptions {
-    std::vector<std::string> archives;
-    bool json = false;
-    bool jsonLines = false;
-    bool nulSeparated = false;
-};
+Command AddInfoCommand(CLI::App& app);
+Command AddListCommand(CLI::App& app);
+Command AddExtractCommand(CLI::App& app);
+Command AddConvertCommand(CLI::App& app);
+Command AddPackCommand(CLI::App& app);
+Command AddBuildCommand(CLI::App& app);
 
-struct ExtractOptions {
-    // Archives and patterns as given: the arguments the archive plug-in
-    // recognises are archives, the others patterns.
-    std::vector<std::string> arguments;
-    std::string outputFolder;
-    std::vector<std::string> kinds;  // "audio", "picture", "file"; empty: all
-    bool convert = false;
-    bool raw = false;
-    ExistingPolicy existing = ExistingPolicy::Refuse;
-    bool directWrites = false;  // benchmarks only
-};
-
-struct ConvertOptions {
-    std::vector<std::string> pictures;
-    std::string output;
-    std::string format = "png";
-    ExistingPolicy existing = ExistingPolicy::Refuse;
-};
-
-struct PackOptions {
-    std::vector<std::string> pictures;
-    std::string output;
-    std::string signature = "B1";
-    int depth = 0;  // 0: the picture's own
-    bool fast = false;
-    ExistingPolicy existing = ExistingPolicy::Refuse;
-};
-
-struct BuildOptions {
-    std::vector<std::string> inputs;  // one folder, or files
-    std::string output;
-    std::string signature;  // empty: a rebuild keeps the archive's, a new archive is ZRV01
-    bool encodeAudio = false;
-    bool dryRun = false;
-    bool fast = false;
-    bool overwrite = false;
-};
-
-int RunInfo(const InfoOptions& options, Console& console);
-int RunList(const ListOptions& options, Console& console);
-int RunExtract(const ExtractOptions& options, Console& console);
-int RunConvert(const ConvertOptions& options, Console& console);
-int RunPack(const PackOptions& options, Console& console);
-int RunBuild(const BuildOptions& options, Console& console);
-
-// Counts inputs and failures into the exit code: 2 when no input could be
-// used at all, else 1 when anything failed or was skipped, else 0.
+// Counts what the inputs yielded into the exit code: 0 when nothing
+// failed, 2 when something failed and no input yielded anything, else 1.
 class Tally {
 public:
-    void Usable() { ++usable_; }
+    // An input or entry gave what was asked of it (or, as asked, its file
+    // was left as it stood).
+    void Done() { ++done_; }
     void Failed() { ++failures_; }
-    int ExitCode() const { return usable_ == 0 ? kNothingDone : failures_ > 0 ? kSomeFailed : kAllDone; }
+    int ExitCode() const { return failures_ == 0 ? kAllDone : done_ == 0 ? kNothingDone : kSomeFailed; }
 
 private:
-    int usable_ = 0;
+    int done_ = 0;
     int failures_ = 0;
 };
 
@@ -94,8 +60,8 @@ struct Plugins {
     host::PicturePlugin pictures;
     host::ArchivePlugin archives;
 
-    // The archive's contents, the archive counted as usable; nullopt when it
-    // cannot be read, which is named on stderr and counted as a failure.
+    // The archive's contents; nullopt when it cannot be read, which is
+    // named on stderr and counted as a failure.
     std::optional<host::ArchiveContents> ReadArchive(const std::string& path, Console& console, Tally& tally);
 };
 

@@ -1,9 +1,11 @@
 // zorv extract: archive entries as files.
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 
+#include "command_line.h"
 #include "commands.h"
 #include "content_hash.h"
 #include "extract_manifest.h"
@@ -16,6 +18,17 @@
 
 namespace cli {
 namespace {
+
+struct ExtractOptions {
+    // Archives and patterns as given: the arguments the archive plug-in
+    // recognises are archives, the others patterns.
+    std::vector<std::string> arguments;
+    std::string outputFolder;
+    std::vector<std::string> kinds;  // "audio", "picture", "file"; empty: all
+    bool convert = false;
+    bool raw = false;
+    ExistingPolicy existing = ExistingPolicy::Refuse;
+};
 
 // One archive to extract from, with every entry's planned output path.
 struct ArchiveJob {
@@ -108,45 +121,42 @@ private:
     void ExtractEntry(const ArchiveJob& job, const host::ArchiveEntry& entry, const files::InputFile& archive,
                       ManifestRecorder& manifest) {
         const host::OutputPaths& paths = job.outputs[entry.index];
-        const std::string relative = InFolder(job, paths.file);
-        if (entry.sharesPositionWith) {
-            Fail(job.path, entry,
-                 "listed at the same position as entry " + std::to_string(*entry.sharesPositionWith) +
-                     ", so the plug-in cannot deliver it");
-            return;
-        }
+        if (entry.sharesPositionWith)
+            return Fail(job.path, entry,
+                        "listed at the same position as entry " + std::to_string(*entry.sharesPositionWith) +
+                            ", so the plug-in cannot deliver it");
         // The directory's word alone allocates nothing: the bytes must be there.
-        if (uint64_t{entry.position} + entry.storedSize > archive.Size()) {
-            Fail(job.path, entry,
-                 "its " + std::to_string(entry.storedSize) + " stored bytes at position " +
-                     std::to_string(entry.position) + " reach past the end of the archive (" +
-                     std::to_string(archive.Size()) + " bytes)");
-            return;
-        }
-        // The rename into place refuses an existing file anyway; asking first
-        // only saves the work of a large entry (when resuming, say).
-        if (options_.existing != ExistingPolicy::Overwrite && entry.deliveredSize >= kAskFirstSize &&
-            folder_.Exists(relative))
-            return Existing(job, entry, relative);
+        if (uint64_t{entry.position} + entry.storedSize > archive.Size())
+            return Fail(job.path, entry,
+                        "its " + std::to_string(entry.storedSize) + " stored bytes at position " +
+                            std::to_string(entry.position) + " reach past the end of the archive (" +
+                            std::to_string(archive.Size()) + " bytes)");
         // A picture goes through the plug-in even so: its depth is recorded.
         if (options_.raw && entry.kind != host::EntryKind::Picture) return CopyStored(job, entry, archive, manifest);
 
-        host::HostBlock block = Deliver(job.path, entry);
-        host::ByteSpan bytes = block.Bytes();
-        if (bytes.size < entry.deliveredSize)
-            throw host::HostError("the plug-in delivered " + std::to_string(bytes.size) + " bytes, not " +
-                                  std::to_string(entry.deliveredSize));
-        bytes.size = entry.deliveredSize;
-
-        if (!Write(relative, bytes)) return Existing(job, entry, relative);
-        ++written_;
-        console_.Written(Shown(relative));
+        host::HostBlock block;
+        host::ByteSpan bytes;
+        const auto deliver = [&](files::PendingFile& file) {
+            block = Deliver(job.path, entry);
+            bytes = block.Bytes();
+            if (bytes.size < entry.deliveredSize)
+                throw host::HostError("the plug-in delivered " + std::to_string(bytes.size) + " bytes, not " +
+                                      std::to_string(entry.deliveredSize));
+            bytes.size = entry.deliveredSize;
+            WriteInPieces(file, bytes, true);
+        };
+        if (!Put(job, entry, paths.file, deliver, entry.deliveredSize)) return;
         manifest.RecordFile(entry.index, paths.file, bytes, !options_.raw);
-        if (entry.kind != host::EntryKind::Picture || (!manifest.Active() && !options_.convert)) return;
+        if (entry.kind == host::EntryKind::Picture) PictureBeside(job, entry, bytes, manifest);
+    }
 
-        // The picture's depth, so that a PNG put in its place is packed at it
-        // again. Only a hint: an entry that merely looks like a picture has none.
+    // A packed picture's depth for the manifest, so that a PNG put in its
+    // place is packed at it again, and with --convert its PNG.
+    void PictureBeside(const ArchiveJob& job, const host::ArchiveEntry& entry, host::ByteSpan bytes,
+                       ManifestRecorder& manifest) {
         if (!options_.convert) {
+            if (!manifest.Active()) return;
+            // Only a hint: an entry that merely looks like a picture has none.
             try {
                 const PictureInfoRecord info = plugins_.pictures.GetPictureInfo(bytes.data, bytes.size);
                 manifest.RecordBitCount(entry.index, info.colorDepth);
@@ -159,14 +169,13 @@ private:
         if (info.size >= 16) manifest.RecordBitCount(entry.index, ReadLe16(info.data + 14));
         host::PictureFile png = host::PictureToPng(parts);
         const host::ByteSpan pngBytes{png.bytes.data(), png.bytes.size()};
-        const std::string pngRelative = InFolder(job, paths.png);
-        if (!Write(pngRelative, pngBytes, false)) {
-            if (options_.existing != ExistingPolicy::Skip)
-                Fail(job.path, entry, NotOverwritten(Shown(pngRelative)));
-            return;
-        }
-        console_.Written(Shown(pngRelative));
-        manifest.RecordPng(entry.index, paths.png, pngBytes);
+        const std::string& pngPath = job.outputs[entry.index].png;
+        const auto write = [&](files::PendingFile& file) { WriteInPieces(file, pngBytes, false); };
+        const files::PutResult put = folder_.Put(InFolder(job, pngPath), write, options_.existing, false);
+        if (put == files::PutResult::Exists) return Fail(job.path, entry, NotOverwritten(Shown(InFolder(job, pngPath))));
+        if (put == files::PutResult::Skipped) return;
+        console_.Written(Shown(InFolder(job, pngPath)));
+        manifest.RecordPng(entry.index, pngPath, pngBytes);
         ReportDrawing(console_, tally_, job.path + ": " + entry.name, png);
     }
 
@@ -174,22 +183,43 @@ private:
     // that memory does not grow with the entry.
     void CopyStored(const ArchiveJob& job, const host::ArchiveEntry& entry, const files::InputFile& archive,
                     ManifestRecorder& manifest) {
-        const std::string& file = job.outputs[entry.index].file;
-        const std::string relative = InFolder(job, file);
-        files::PendingFile out = folder_.Create(relative);
         writer::ContentHash digest;
-        std::vector<uint8_t> piece(std::min<uint64_t>(kPiece, entry.storedSize));
-        for (uint64_t done = 0; done < entry.storedSize; done += piece.size()) {
-            const size_t size = static_cast<size_t>(std::min<uint64_t>(piece.size(), entry.storedSize - done));
-            archive.ReadExactly(entry.position + done, piece.data(), size);
-            digest.Update(piece.data(), size);
-            out.Write(piece.data(), size);
-            ShowProgress(size);
+        const auto copy = [&](files::PendingFile& file) {
+            std::vector<uint8_t> piece(std::min<uint64_t>(kPiece, entry.storedSize));
+            for (uint64_t done = 0; done < entry.storedSize; done += piece.size()) {
+                const size_t size = static_cast<size_t>(std::min<uint64_t>(piece.size(), entry.storedSize - done));
+                archive.ReadExactly(entry.position + done, piece.data(), size);
+                digest.Update(piece.data(), size);
+                file.Write(piece.data(), size);
+                ShowProgress(size);
+            }
+        };
+        const std::string& path = job.outputs[entry.index].file;
+        if (Put(job, entry, path, copy, entry.storedSize))
+            manifest.RecordFile(entry.index, path, entry.storedSize, digest.FinishHex(), false);
+    }
+
+    // Puts the entry's file in place under the policy for existing files,
+    // counting and naming what became of it; true when it was written.
+    bool Put(const ArchiveJob& job, const host::ArchiveEntry& entry, const std::string& path,
+             const std::function<void(files::PendingFile&)>& produce, uint64_t size) {
+        // The rename into place refuses an existing file anyway; asking first
+        // only saves the work of a large entry (when resuming, say).
+        const std::string relative = InFolder(job, path);
+        switch (folder_.Put(relative, produce, options_.existing, size >= kAskFirstSize)) {
+            case files::PutResult::Written:
+                ++written_;
+                tally_.Done();
+                console_.Written(Shown(relative));
+                return true;
+            case files::PutResult::Skipped:
+                ++skipped_;
+                tally_.Done();
+                return false;
+            case files::PutResult::Exists: break;
         }
-        if (!out.Commit(options_.existing == ExistingPolicy::Overwrite)) return Existing(job, entry, relative);
-        ++written_;
-        console_.Written(Shown(relative));
-        manifest.RecordFile(entry.index, file, entry.storedSize, digest.FinishHex(), false);
+        Fail(job.path, entry, NotOverwritten(Shown(relative)));
+        return false;
     }
 
     host::HostBlock Deliver(const std::string& path, const host::ArchiveEntry& entry) {
@@ -207,15 +237,12 @@ private:
 
     // Written in pieces, so that one large entry moves the progress line
     // (a PNG does not: its entry's bytes are counted already).
-    bool Write(const std::string& relative, host::ByteSpan bytes, bool counted = true) {
-        files::PendingFile file = folder_.Create(relative);
+    void WriteInPieces(files::PendingFile& file, host::ByteSpan bytes, bool counted) {
         for (size_t done = 0; done < bytes.size; done += kPiece) {
             size_t size = std::min(kPiece, bytes.size - done);
             file.Write(bytes.data + done, size);
-            // A PNG is not as long as the entry it comes from.
             ShowProgress(counted ? size : 0);
         }
-        return file.Commit(options_.existing == ExistingPolicy::Overwrite);
     }
 
     // Bytes of the entry at hand written, never more than the entry has.
@@ -224,14 +251,6 @@ private:
         bytesShown_ += shown;
         console_.Progress().Advance(0, shown);
         console_.Progress().Tick();
-    }
-
-    void Existing(const ArchiveJob& job, const host::ArchiveEntry& entry, const std::string& relative) {
-        if (options_.existing == ExistingPolicy::Skip) {
-            ++skipped_;
-            return;
-        }
-        Fail(job.path, entry, NotOverwritten(Shown(relative)));
     }
 
     void Fail(const std::string& archive, const host::ArchiveEntry& entry, const std::string& why) {
@@ -266,8 +285,6 @@ std::string OpenProblem(const std::string& path) {
         return files::IsFile(path) || files::IsFolder(path) ? error.what() : kMissing;
     }
 }
-
-}  // namespace
 
 int RunExtract(const ExtractOptions& options, Console& console) {
     Plugins plugins;
@@ -331,7 +348,6 @@ int RunExtract(const ExtractOptions& options, Console& console) {
         return tally.ExitCode();
     }
 
-    files::SetDirectWritesForBenchmark(options.directWrites);
     files::InstallInterruptCleanup();
     size_t written = 0, skipped = 0, failed = 0;
     std::string folderName = options.outputFolder.empty() ? "." : options.outputFolder;
@@ -362,6 +378,36 @@ int RunExtract(const ExtractOptions& options, Console& console) {
     if (failed) summary += ", " + std::to_string(failed) + " failed";
     console.Note(summary);
     return tally.ExitCode();
+}
+
+}  // namespace
+
+Command AddExtractCommand(CLI::App& app) {
+    auto options = std::make_shared<ExtractOptions>();
+    CLI::App* command = AddCommand(
+        app, "extract", "Write archive entries as files",
+        "Coded audio is written as WAVE, its extension replaced by .wav. Each file is written under a\n"
+        "temporary name and renamed into place when complete. Unsafe names are made safe and names\n"
+        "that collide get a suffix ~2, ~3, ...; 'zorv list' shows each path. Beside the files goes\n"
+        "zorv-manifest.json (one per archive folder), from which 'zorv build' gives the archive back.");
+    command->add_option("ARCHIVE_OR_PATTERN", options->arguments,
+                        "Archives, then optional patterns: case-insensitive globs (* ? [..]) on "
+                        "entry names; an argument the archive plug-in does not recognise is a pattern")
+        ->required();
+    command->add_option("-o,--output", options->outputFolder,
+                        "Folder to write into (default: the current folder; with several archives, "
+                        "one sub-folder per archive, named after it)");
+    command->add_option("--kind", options->kinds, "Only entries of these kinds: audio, picture, file")
+        ->check(CLI::IsMember({"audio", "picture", "file"}))
+        ->delimiter(',');
+    auto* convert = command->add_flag(
+        "--convert", options->convert,
+        "Also write each packed picture as a PNG file beside it (extension .png in place of its own)");
+    auto* raw = command->add_flag("--raw", options->raw,
+                                  "Write every entry's stored bytes unchanged, coded audio included");
+    convert->excludes(raw);
+    AddExistingPolicy(command, options->existing);
+    return {command, [options](Console& console) { return RunExtract(*options, console); }};
 }
 
 }  // namespace cli

@@ -105,10 +105,12 @@ std::string ManifestRecorder::Write(files::OutputFolder& folder, const std::stri
                                   " of another archive is there; not replaced (use --overwrite)");
         }
     }
+    // Decided above: one of the same archive is brought up to date, another
+    // is replaced only with --overwrite.
     const std::string text = writer::ManifestToJson(*manifest_);
-    files::PendingFile file = folder.Create(relative);
-    file.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    file.Commit(true);
+    folder.Put(
+        relative, [&](files::PendingFile& file) { file.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size()); },
+        ExistingPolicy::Overwrite, false);
     return relative;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "command_line.h"
 #include "commands.h"
 #include "json_output.h"
 #include "plugin_calls.h"
@@ -11,6 +12,11 @@
 
 namespace cli {
 namespace {
+
+struct InfoOptions {
+    std::vector<std::string> files;
+    bool json = false;
+};
 
 const char* CompressionName(uint32_t compression) {
     switch (compression) {
@@ -78,8 +84,6 @@ std::string TextLine(const nlohmann::json& d) {
            Plural(d["delivered_total"], "byte", "bytes") + " delivered";
 }
 
-}  // namespace
-
 int RunInfo(const InfoOptions& options, Console& console) {
     Plugins plugins;
     Tally tally;
@@ -98,7 +102,7 @@ int RunInfo(const InfoOptions& options, Console& console) {
                 description = DescribeArchive(plugins, path);
             else
                 throw host::HostError("not a ZORVAN picture or archive");
-            tally.Usable();
+            tally.Done();
             if (options.json)
                 documents.push_back(description);
             else
@@ -110,6 +114,16 @@ int RunInfo(const InfoOptions& options, Console& console) {
     }
     if (options.json) console.DataLine(DumpJson(documents, true));
     return tally.ExitCode();
+}
+
+}  // namespace
+
+Command AddInfoCommand(CLI::App& app) {
+    auto options = std::make_shared<InfoOptions>();
+    CLI::App* command = AddCommand(app, "info", "Say what each file is: a packed picture, an archive, or neither");
+    command->add_option("FILE", options->files, "Files to look at")->required();
+    command->add_flag("--json", options->json, "One JSON document (an array, one object per file)");
+    return {command, [options](Console& console) { return RunInfo(*options, console); }};
 }
 
 }  // namespace cli

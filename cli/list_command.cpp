@@ -1,12 +1,20 @@
 // zorv list: one line (or JSON object) per entry.
 #include <cstdio>
 
+#include "command_line.h"
 #include "commands.h"
 #include "json_output.h"
 #include "manifest.h"
 
 namespace cli {
 namespace {
+
+struct ListOptions {
+    std::vector<std::string> archives;
+    bool json = false;
+    bool jsonLines = false;
+    bool nulSeparated = false;
+};
 
 std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -44,8 +52,6 @@ std::string EntryLine(const host::ArchiveEntry& entry, const std::string& output
     return line;
 }
 
-}  // namespace
-
 int RunList(const ListOptions& options, Console& console) {
     Plugins plugins;
     Tally tally;
@@ -55,6 +61,7 @@ int RunList(const ListOptions& options, Console& console) {
     for (const std::string& path : options.archives) {
         const std::optional<host::ArchiveContents> read = plugins.ReadArchive(path, console, tally);
         if (!read) continue;
+        tally.Done();
         const host::ArchiveContents& contents = *read;
         std::vector<host::OutputPaths> outputs = host::PlanOutputPaths(contents.entries, {true, false, writer::kManifestFileName});
         if (options.json) {
@@ -80,6 +87,23 @@ int RunList(const ListOptions& options, Console& console) {
     }
     if (options.json) console.DataLine(DumpJson(document, true));
     return tally.ExitCode();
+}
+
+}  // namespace
+
+Command AddListCommand(CLI::App& app) {
+    auto options = std::make_shared<ListOptions>();
+    CLI::App* command = AddCommand(
+        app, "list", "List each archive's entries: index, position, stored and delivered size, kind, name",
+        "Names are shown in UTF-8; JSON also carries each name's stored bytes in hex and the path\n"
+        "extract writes the entry to.");
+    command->add_option("ARCHIVE", options->archives, "Archives to list")->required();
+    auto* json = command->add_flag("--json", options->json, "One JSON document");
+    auto* jsonl = command->add_flag("--jsonl", options->jsonLines, "One JSON object per entry and line");
+    auto* nul = command->add_flag("-0,--null", options->nulSeparated, "Only the names, each followed by a NUL byte");
+    json->excludes(jsonl, nul);
+    jsonl->excludes(nul);
+    return {command, [options](Console& console) { return RunList(*options, console); }};
 }
 
 }  // namespace cli

@@ -35,20 +35,14 @@ std::string OutputFiles::Write(const std::string& name, const uint8_t* data, siz
     const std::string relative = fileName_.empty() ? planner_.Assign(name) : fileName_;
     const std::string shown = !fileName_.empty() ? output_ : output_.empty() ? relative : folderPath_ + "/" + relative;
     if (!folder_) folder_ = std::make_unique<files::OutputFolder>(folderPath_);
-    const bool exists = folder_->Exists(relative);
-    if (exists && existing_ == ExistingPolicy::Skip) return {};
-    if (exists && existing_ == ExistingPolicy::Refuse) throw host::HostError(NotOverwritten(shown));
-    if (exists && std::any_of(inputs_.begin(), inputs_.end(),
-                              [&](const std::string& input) { return files::SameFile(input, shown); }))
+    if (existing_ == ExistingPolicy::Overwrite && folder_->Exists(relative) &&
+        std::any_of(inputs_.begin(), inputs_.end(),
+                    [&](const std::string& input) { return files::SameFile(input, shown); }))
         throw host::HostError(shown + " is one of the inputs; not replaced");
-
-    files::PendingFile file = folder_->Create(relative);
-    file.Write(data, size);
-    if (!file.Commit(existing_ == ExistingPolicy::Overwrite)) {
-        if (existing_ == ExistingPolicy::Skip) return {};
-        throw host::HostError(NotOverwritten(shown));
-    }
-    return shown;
+    const files::PutResult put =
+        folder_->Put(relative, [&](files::PendingFile& file) { file.Write(data, size); }, existing_);
+    if (put == files::PutResult::Exists) throw host::HostError(NotOverwritten(shown));
+    return put == files::PutResult::Written ? shown : std::string();
 }
 
 int MakeEach(const std::vector<std::string>& inputs, const std::string& output, ExistingPolicy existing,
@@ -67,6 +61,7 @@ int MakeEach(const std::vector<std::string>& inputs, const std::string& output, 
         progress.Tick();
         try {
             make(path, outputs, tally);
+            tally.Done();
         } catch (const std::exception& error) {
             console.Error(path, error.what());
             tally.Failed();

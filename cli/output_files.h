@@ -41,10 +41,9 @@ private:
 };
 
 // A command that makes one file of each input (convert, pack): checks -o,
-// then runs `make` for each input with the progress line; a failure is
-// named on stderr and counted, and the other inputs go on. `make` calls
-// tally.Usable() once it knows the input for one it can take. Returns the
-// exit code.
+// then runs `make` for each input with the progress line. An input is done
+// when `make` returns; what it throws is named on stderr and counted as a
+// failure, and the other inputs go on. Returns the exit code.
 using MakeOne = std::function<void(const std::string& input, OutputFiles& outputs, Tally& tally)>;
 int MakeEach(const std::vector<std::string>& inputs, const std::string& output, ExistingPolicy existing,
              Console& console, const MakeOne& make);

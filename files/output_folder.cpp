@@ -8,8 +8,6 @@ namespace files {
 
 namespace {
 
-bool directWrites = false;
-
 // Splits "a/b/c" into the folder "a/b" and the name "c", refusing parts that
 // could leave the folder or that a file system would read otherwise.
 void SplitRelative(const std::string& relative, std::string& folder, std::string& name) {
@@ -28,8 +26,6 @@ void SplitRelative(const std::string& relative, std::string& folder, std::string
 }
 
 }  // namespace
-
-void SetDirectWritesForBenchmark(bool direct) { directWrites = direct; }
 
 void InstallInterruptCleanup() { system::InstallInterruptCleanup(); }
 
@@ -73,7 +69,7 @@ bool OutputFolder::Exists(const std::string& relative) {
 struct PendingFile::Impl {
     std::shared_ptr<system::Folder> folder;
     std::string name;       // the final name in the folder
-    std::string temporary;  // the name while it is written; empty when written directly
+    std::string temporary;  // the name while it is written
     std::string shown;      // relative path, for messages
     system::File file = system::kNoFile;
     int slot = -1;
@@ -86,10 +82,6 @@ PendingFile OutputFolder::Create(const std::string& relative) {
     impl->folder = OpenFolder(folderPath, true);
     impl->name = name;
     impl->shown = relative;
-    if (directWrites) {
-        impl->file = system::CreateIn(*impl->folder, name, false, relative);
-        return PendingFile(std::move(impl));
-    }
     static unsigned serial = 0;
     static const std::string prefix = system::TemporaryPrefix();
     const std::string where = folderPath.empty() ? path_ : folderPath;
@@ -107,6 +99,15 @@ PendingFile OutputFolder::Create(const std::string& relative) {
         if (impl->file == system::kNoFile) system::UnregisterTemporary(std::exchange(impl->slot, -1));
     }
     return PendingFile(std::move(impl));
+}
+
+PutResult OutputFolder::Put(const std::string& relative, const std::function<void(PendingFile&)>& produce,
+                            ExistingPolicy policy, bool askFirst) {
+    const PutResult kept = policy == ExistingPolicy::Skip ? PutResult::Skipped : PutResult::Exists;
+    if (policy != ExistingPolicy::Overwrite && askFirst && Exists(relative)) return kept;
+    PendingFile file = Create(relative);
+    produce(file);
+    return file.Commit(policy == ExistingPolicy::Overwrite) ? PutResult::Written : kept;
 }
 
 PendingFile CreateFileAt(const std::string& path) {
@@ -151,10 +152,6 @@ void PendingFile::Sync() {
 bool PendingFile::Commit(bool replace) {
     if (!impl_ || impl_->file == system::kNoFile) throw FileError("writing a file after it was closed");
     system::Close(std::exchange(impl_->file, system::kNoFile), impl_->shown);
-    if (impl_->temporary.empty()) {  // written directly
-        impl_.reset();
-        return true;
-    }
     // Without `replace` the rename itself refuses a taken name: no call more
     // per file. Replacing, it must not be a link or a folder that goes.
     const system::Standing standing =

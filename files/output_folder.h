@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,6 +50,12 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// What becomes of a file that already stands where one is put.
+enum class ExistingPolicy { Refuse, Skip, Overwrite };
+// What Put did: wrote the file, or left the one standing there (Skipped
+// under ExistingPolicy::Skip, Exists under ExistingPolicy::Refuse).
+enum class PutResult { Written, Skipped, Exists };
+
 class OutputFolder {
 public:
     // Creates the folder, and the folders above it, when missing. The path
@@ -66,6 +73,16 @@ public:
     // Creates the folders on the way (refusing links among them) and a
     // temporary file in the last one.
     PendingFile Create(const std::string& relative);
+
+    // The one way the tools put a file in place: `produce` writes its bytes
+    // into a pending file, which is then renamed to `relative` as `policy`
+    // says. A file standing there is replaced only with Overwrite (never a
+    // link or a folder: FileError). With `askFirst`, whether one stands
+    // there is asked before `produce` runs, saving its work (worth a call
+    // for a large file); the rename refuses a taken name in any case.
+    // Whatever `produce` throws leaves nothing behind.
+    PutResult Put(const std::string& relative, const std::function<void(PendingFile&)>& produce,
+                  ExistingPolicy policy, bool askFirst = true);
 
     const std::string& Path() const { return path_; }
 
@@ -88,9 +105,5 @@ std::string BaseName(const std::string& path);
 // Makes an interrupt (Ctrl+C, SIGINT, SIGTERM, SIGHUP, a closed stdout)
 // remove the pending temporaries before the program ends as it otherwise would.
 void InstallInterruptCleanup();
-
-// Benchmarks only: write each file straight under its name, without the
-// temporary and the rename, to measure what they cost.
-void SetDirectWritesForBenchmark(bool direct);
 
 }  // namespace files

@@ -63,6 +63,11 @@ zorv info packed/plain8.bmp packed/rgb.bmp packed/P4.BMP
 > hash packed/plain8.bmp packed/rgb.bmp packed/pal16.bmp packed/P4.BMP
 zorv pack --depth 1 sources/rgb.png sources/rgba.png notes.txt CG24.BMP missing.png -o packed
 zorv pack notes.txt
+> cut sources/rgb.png cut.png
+zorv pack cut.png
+zorv pack cut.png sources/rgb.png -o cut-packed
+zorv extract -o t6 plain.dat nomatch*
+zorv info notes.txt CG24.BMP
 zorv extract -v --convert -o rt plain.dat
 zorv build --dry-run rt
 > copy sources/rgb.png rt/CG01.png
@@ -167,6 +172,10 @@ def file_action(line, work):
     rest = words[2] if len(words) > 2 else ""
     if what == "copy":
         shutil.copy(os.path.join(work, words[1]), os.path.join(work, rest))
+    elif what == "cut":
+        data = read(path)
+        with open(os.path.join(work, rest), "wb") as f:
+            f.write(data[:len(data) // 2])
     elif what == "remove":
         os.remove(path)
     elif what == "write":
