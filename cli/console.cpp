@@ -109,14 +109,19 @@ void ProgressLine::Start(uint64_t items, uint64_t bytes) {
     totalItems_ = items;
     totalBytes_ = bytes;
     doneItems_ = doneBytes_ = 0;
+    timeLeft_ = TimeLeft();
     active_ = enabled_;
     started_ = std::chrono::steady_clock::now();
-    lastDrawn_ = started_;  // nothing flashes by for work that takes no time
+    lastDrawn_ = lastAdvanced_ = started_;  // nothing flashes by for work that takes no time
 }
 
 void ProgressLine::Advance(uint64_t items, uint64_t bytes) {
     doneItems_ += items;
     doneBytes_ += bytes;
+    if (!active_) return;
+    const auto now = std::chrono::steady_clock::now();
+    timeLeft_.Add(std::chrono::duration<double>(now - lastAdvanced_).count(), items, bytes);
+    lastAdvanced_ = now;
 }
 
 // Extraction labels every entry: no work for a line that is never drawn.
@@ -140,10 +145,12 @@ void ProgressLine::Draw() {
     if (totalItems_ > 0) line += "/" + std::to_string(totalItems_);
     if (totalBytes_ > 0) line += ", " + Bytes(doneBytes_) + " of " + Bytes(totalBytes_);
     else if (doneBytes_ > 0) line += ", " + Bytes(doneBytes_);
-    if (totalBytes_ > 0 && seconds >= 0.5 && rate > 0) {
-        line += ", " + Bytes(static_cast<uint64_t>(rate)) + "/s";
-        if (totalBytes_ > doneBytes_)
-            line += ", " + Duration(static_cast<double>(totalBytes_ - doneBytes_) / rate) + " left";
+    if (seconds >= 0.5) {
+        if (totalBytes_ > 0 && rate > 0) line += ", " + Bytes(static_cast<uint64_t>(rate)) + "/s";
+        const uint64_t itemsLeft = totalItems_ > doneItems_ ? totalItems_ - doneItems_ : 0;
+        const uint64_t bytesLeft = totalBytes_ > doneBytes_ ? totalBytes_ - doneBytes_ : 0;
+        const std::optional<double> left = timeLeft_.Predict(itemsLeft, bytesLeft);
+        if (left && (itemsLeft > 0 || bytesLeft > 0)) line += ", " + Duration(*left) + " left";
     }
     if (!label_.empty()) line += "  " + label_;
     // One column short of the width, so the line never wraps.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "time_left.h"
+
 namespace cli {
 
 enum ExitCode { kAllDone = 0, kSomeFailed = 1, kNothingDone = 2, kUsageError = 3 };
@@ -40,8 +42,9 @@ private:
     bool active_ = false;
     bool shown_ = false;
     uint64_t totalItems_ = 0, totalBytes_ = 0, doneItems_ = 0, doneBytes_ = 0;
+    TimeLeft timeLeft_;
     std::string label_;
-    std::chrono::steady_clock::time_point started_, lastDrawn_;
+    std::chrono::steady_clock::time_point started_, lastDrawn_, lastAdvanced_;
     size_t drawnWidth_ = 0;
 };
 
