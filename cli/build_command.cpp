@@ -155,6 +155,15 @@ std::string CheckInputs(const BuildOptions& options, std::string& folder) {
     return {};
 }
 
+// Files were given or found, but none could be taken in: each is named.
+bool NothingToBuild(const writer::RebuildPlan& plan, const std::string& folder, Console& console) {
+    if (!plan.items.empty() || plan.ignored.empty()) return false;
+    for (const std::string& line : writer::PlanReport(plan, false))
+        if (line.rfind("ignore\t", 0) == 0) console.Error("", ReportLine(line));
+    console.Error(folder, "nothing to build: no file could be taken in");
+    return true;
+}
+
 int RunBuild(const BuildOptions& options, Console& console) {
     std::string folder;
     const std::string usage = CheckInputs(options, folder);
@@ -177,13 +186,7 @@ int RunBuild(const BuildOptions& options, Console& console) {
         return kNothingDone;
     }
     const bool rebuild = plan.manifest != nullptr;
-    // Files were given or found, but none could be taken in: nothing to build.
-    if (plan.items.empty() && !plan.ignored.empty()) {
-        for (const std::string& line : writer::PlanReport(plan, false))
-            if (line.rfind("ignore\t", 0) == 0) console.Error("", ReportLine(line));
-        console.Error(folder, "nothing to build: no file could be taken in");
-        return kNothingDone;
-    }
+    if (NothingToBuild(plan, folder, console)) return kNothingDone;
     const std::vector<std::string> report = writer::PlanReport(plan, console.Verbose());
     if (options.dryRun) {
         for (const std::string& line : report) console.DataLine(Printable(ReportLine(line)));

@@ -272,56 +272,67 @@ private:
     uint64_t entryBytes_ = 0, bytesShown_ = 0;  // of the entry at hand, for the progress line
 };
 
-bool HasGlobCharacters(const std::string& text) { return text.find_first_of("*?[") != std::string::npos; }
-
-// Why a path cannot be read as a file: empty when it can, kMissing when
-// nothing stands there, else what stands in the way (a named pipe, say).
-const char* const kMissing = "missing";
-std::string OpenProblem(const std::string& path) {
-    try {
-        files::InputFile file(path);
-        return {};
-    } catch (const files::FileError& error) {
-        return files::IsFile(path) || files::IsFolder(path) ? error.what() : kMissing;
+// The arguments: archives (regular files the archive plug-in takes) and
+// patterns, with what stood in the way of each as an archive.
+class Arguments {
+public:
+    Arguments(const std::vector<std::string>& arguments, host::ArchivePlugin& plugin) {
+        // Only a regular file reaches the plug-in: a named pipe would keep it waiting.
+        for (const std::string& argument : arguments) {
+            const std::string& problem = problems_[argument] = OpenProblem(argument);
+            bool isArchive = false;
+            try {
+                isArchive = problem.empty() && plugin.IsSupported(argument);
+            } catch (const host::HostError&) {  // no path the plug-in could open
+            }
+            (isArchive ? archives : patterns).push_back(argument);
+        }
     }
-}
 
-int RunExtract(const ExtractOptions& options, Console& console) {
-    Plugins plugins;
-    Tally tally;
+    // Why an argument is no archive, when none is.
+    std::string NoArchive(const std::string& argument) const {
+        const std::string& problem = problems_.at(argument);
+        return problem.empty() ? "not a ZORVAN archive" : problem == kMissing ? "no such archive" : problem;
+    }
+    // Why a pattern selected nothing.
+    std::string Unused(const std::string& pattern) const {
+        if (pattern.find_first_of("*?[") != std::string::npos) return "no entry matches this pattern";
+        return NoArchive(pattern) + ", and no entry has this name";
+    }
 
-    // Only a regular file reaches the plug-in: a named pipe would keep it waiting.
-    std::vector<std::string> archivePaths, patterns;
-    std::map<std::string, std::string> problems;
-    for (const std::string& argument : options.arguments) {
-        std::string& problem = problems[argument] = OpenProblem(argument);
-        bool isArchive = false;
+    std::vector<std::string> archives, patterns;
+
+private:
+    // Why a path cannot be read as a file: empty when it can, kMissing when
+    // nothing stands there, else what stands in the way (a named pipe, say).
+    static constexpr const char* kMissing = "missing";
+    static std::string OpenProblem(const std::string& path) {
         try {
-            isArchive = problem.empty() && plugins.archives.IsSupported(argument);
-        } catch (const host::HostError&) {  // no path the plug-in could open
+            files::InputFile file(path);
+            return {};
+        } catch (const files::FileError& error) {
+            return files::IsFile(path) || files::IsFolder(path) ? error.what() : kMissing;
         }
-        (isArchive ? archivePaths : patterns).push_back(argument);
-    }
-    if (archivePaths.empty()) {
-        for (const std::string& argument : options.arguments) {
-            const std::string& problem = problems[argument];
-            console.Error(argument, problem.empty()       ? "not a ZORVAN archive"
-                                    : problem == kMissing ? "no such archive"
-                                                          : problem);
-        }
-        return kNothingDone;
     }
 
-    const host::OutputNaming naming{!options.raw, options.convert, writer::kManifestFileName};
-    Selection selection(patterns, options.kinds);
+    std::map<std::string, std::string> problems_;
+};
+
+// Each readable archive with the entries the selection takes.
+struct Plan {
     std::vector<ArchiveJob> jobs;
+    uint64_t entries = 0, bytes = 0;
+};
+
+Plan PlanJobs(const ExtractOptions& options, const std::vector<std::string>& archives, Selection& selection,
+              Plugins& plugins, Console& console, Tally& tally) {
+    const host::OutputNaming naming{!options.raw, options.convert, writer::kManifestFileName};
+    Plan plan;
     host::OutputPlanner subfolders;
-    uint64_t totalEntries = 0, totalBytes = 0;
-    for (const std::string& path : archivePaths) {
+    for (const std::string& path : archives) {
         ArchiveJob job;
         job.path = path;
-        if (archivePaths.size() > 1)
-            job.subfolder = subfolders.Assign(host::ReplaceExtension(files::BaseName(path), ""));
+        if (archives.size() > 1) job.subfolder = subfolders.Assign(host::ReplaceExtension(files::BaseName(path), ""));
         std::optional<host::ArchiveContents> contents = plugins.ReadArchive(path, console, tally);
         if (!contents) continue;
         job.contents = std::move(*contents);
@@ -329,54 +340,64 @@ int RunExtract(const ExtractOptions& options, Console& console) {
         for (const host::ArchiveEntry& entry : job.contents.entries) {
             if (!selection.Selects(entry)) continue;
             job.selected.push_back(entry.index);
-            totalBytes += options.raw ? entry.storedSize : entry.deliveredSize;
+            plan.bytes += options.raw ? entry.storedSize : entry.deliveredSize;
         }
-        totalEntries += job.selected.size();
-        jobs.push_back(std::move(job));
+        plan.entries += job.selected.size();
+        plan.jobs.push_back(std::move(job));
     }
+    return plan;
+}
+
+// Extracts what was planned and sums it up; FileError when the output
+// folder cannot be made.
+void RunPlan(const ExtractOptions& options, const Plan& plan, Plugins& plugins, Console& console, Tally& tally) {
+    const std::string folderName = options.outputFolder.empty() ? "." : options.outputFolder;
+    files::OutputFolder folder(folderName);
+    Extractor extractor(options, console, plugins, folder, tally);
+    console.Progress().Start(plan.entries, plan.bytes);
+    for (const ArchiveJob& job : plan.jobs) {
+        try {
+            extractor.ExtractArchive(job);
+        } catch (const std::exception& error) {  // its stored bytes could not be opened
+            console.Error(job.path, error.what());
+            tally.Failed();
+        }
+    }
+    console.Progress().Finish();
+    std::string summary = "extracted " + std::to_string(extractor.Written()) + " of " +
+                          std::to_string(plan.entries) + (plan.entries == 1 ? " entry" : " entries") + " into " +
+                          folderName;
+    if (extractor.Skipped()) summary += ", " + std::to_string(extractor.Skipped()) + " already there";
+    if (extractor.Failed()) summary += ", " + std::to_string(extractor.Failed()) + " failed";
+    console.Note(summary);
+}
+
+int RunExtract(const ExtractOptions& options, Console& console) {
+    Plugins plugins;
+    Tally tally;
+    const Arguments arguments(options.arguments, plugins.archives);
+    if (arguments.archives.empty()) {
+        for (const std::string& argument : options.arguments) console.Error(argument, arguments.NoArchive(argument));
+        return kNothingDone;
+    }
+    Selection selection(arguments.patterns, options.kinds);
+    const Plan plan = PlanJobs(options, arguments.archives, selection, plugins, console, tally);
     for (const std::string& pattern : selection.Unused()) {
-        const std::string& problem = problems[pattern];
-        std::string why = HasGlobCharacters(pattern) ? "no entry matches this pattern"
-                          : problem.empty()          ? "not a ZORVAN archive, and no entry has this name"
-                          : problem == kMissing      ? "no such archive, and no entry has this name"
-                                                     : problem + ", and no entry has this name";
-        console.Error(pattern, why);
+        console.Error(pattern, arguments.Unused(pattern));
         tally.Failed();
     }
-    if (totalEntries == 0) {
+    if (plan.entries == 0) {
         console.Note("no entry selected");
         return tally.ExitCode();
     }
-
     files::InstallInterruptCleanup();
-    size_t written = 0, skipped = 0, failed = 0;
-    std::string folderName = options.outputFolder.empty() ? "." : options.outputFolder;
     try {
-        files::OutputFolder folder(folderName);
-        Extractor extractor(options, console, plugins, folder, tally);
-        console.Progress().Start(totalEntries, totalBytes);
-        for (const ArchiveJob& job : jobs) {
-            try {
-                extractor.ExtractArchive(job);
-            } catch (const std::exception& error) {  // its stored bytes could not be opened
-                console.Error(job.path, error.what());
-                tally.Failed();
-            }
-        }
-        console.Progress().Finish();
-        written = extractor.Written();
-        skipped = extractor.Skipped();
-        failed = extractor.Failed();
+        RunPlan(options, plan, plugins, console, tally);
     } catch (const std::exception& error) {
         console.Progress().Finish();
-        console.Error(folderName, error.what());
+        console.Error(options.outputFolder.empty() ? "." : options.outputFolder, error.what());
         return kNothingDone;
     }
-    std::string summary = "extracted " + std::to_string(written) + " of " + std::to_string(totalEntries) +
-                          (totalEntries == 1 ? " entry" : " entries") + " into " + folderName;
-    if (skipped) summary += ", " + std::to_string(skipped) + " already there";
-    if (failed) summary += ", " + std::to_string(failed) + " failed";
-    console.Note(summary);
     return tally.ExitCode();
 }
 
