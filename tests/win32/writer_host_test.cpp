@@ -10,6 +10,7 @@
 #include "atomic_file.h"
 #include "bitmap_builder.h"
 #include "host_harness.h"
+#include "input_file.h"
 #include "packed_picture.h"
 #include "rebuild.h"
 #include "content_hash.h"
@@ -139,6 +140,29 @@ void ExtractAndRebuild(const Plugins& p, const fs::path& root) {
     CHECK(again == original);
 }
 
+// The tools read only files on a disk: a pipe (whose reader may wait for
+// ever), a device or a folder is refused when it is opened.
+void OnlyDiskFilesAreRead(const fs::path& root) {
+    harness::SetContext("only disk files are read");
+    const std::string pipe = "\\\\.\\pipe\\zorv-input-" + std::to_string(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                     nullptr);
+    CHECK(server != INVALID_HANDLE_VALUE);
+    fs::create_directories(root / "folder");
+    WriteWholeFile((root / "file.bin").string(), ab::Bytes(10, 7));
+    for (const std::string& path : {pipe, std::string("NUL"), (root / "folder").u8string()}) {
+        bool refused = false;
+        try {
+            files::InputFile file(path);
+        } catch (const files::FileError&) {
+            refused = true;
+        }
+        CHECK(refused);
+    }
+    CHECK_EQ(files::InputFile((root / "file.bin").u8string()).Size(), 10u);
+    if (server != INVALID_HANDLE_VALUE) CloseHandle(server);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,6 +179,7 @@ int main(int argc, char** argv) {
     try {
         FolderToArchive(p, root / "folder");
         ExtractAndRebuild(p, root / "rebuild");
+        OnlyDiskFilesAreRead(root / "inputs");
     } catch (const std::exception& error) {
         CHECK(!"unexpected exception");
         std::printf("  %s\n", error.what());
@@ -162,5 +187,6 @@ int main(int argc, char** argv) {
     std::error_code ignored;
     fs::remove_all(root / "folder", ignored);
     fs::remove_all(root / "rebuild", ignored);
+    fs::remove_all(root / "inputs", ignored);
     return harness::Finish();
 }
