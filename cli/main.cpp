@@ -37,6 +37,27 @@ std::string UnknownCommandMessage(const std::vector<std::string>& args, const st
     return otherwise;
 }
 
+// Runs the command the line named; its exit code.
+int RunParsedCommand(const std::vector<cli::Command>& commands, cli::Console& console) {
+    int code = cli::kUsageError;
+    try {
+        for (const cli::Command& command : commands)
+            if (command.line->parsed()) code = command.run(console);
+    } catch (const std::exception& error) {
+        // The commands handle each input's failures themselves; what comes
+        // here stopped everything (a plug-in missing, memory exhausted).
+        console.Progress().Finish();
+        console.Error("", error.what());
+        code = cli::kNothingDone;
+    }
+    // Data that never reached its file (a full disk) is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        console.Error("", "cannot write to stdout");
+        if (code == cli::kAllDone) code = cli::kSomeFailed;
+    }
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,21 +97,5 @@ int main(int argc, char** argv) {
                          progress == "always"  ? cli::ProgressMode::Always
                          : progress == "never" ? cli::ProgressMode::Never
                                                : cli::ProgressMode::Auto);
-    int code = cli::kUsageError;
-    try {
-        for (const cli::Command& command : commands)
-            if (command.line->parsed()) code = command.run(console);
-    } catch (const std::exception& error) {
-        // The commands handle each input's failures themselves; what comes
-        // here stopped everything (a plug-in missing, memory exhausted).
-        console.Progress().Finish();
-        console.Error("", error.what());
-        code = cli::kNothingDone;
-    }
-    // Data that never reached its file (a full disk) is a failure too.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        console.Error("", "cannot write to stdout");
-        if (code == cli::kAllDone) code = cli::kSomeFailed;
-    }
-    return code;
+    return RunParsedCommand(commands, console);
 }
