@@ -29,6 +29,11 @@ inline bool IsArchiveSignature(const uint8_t* header) {
            header[5] == 0x1A && header[6] == 0x00;
 }
 
+// Asked to ignore letter case, the archive plug-in compares name fields
+// byte for byte with ASCII letters folded: no other byte is a letter to it,
+// so the bytes of a code-page-932 character never fold.
+inline char FoldArchiveNameByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
 // ---- Coded audio (PwAudio) ----
 // A 46-byte header in the shape of a WAVE header ("PW10", a u32, "PCM1",
 // "fmt " and the format fields, "data" at 38, the code count N at 42), then

@@ -4,6 +4,7 @@
 
 #include "folder_tree.h"
 #include "manifest.h"
+#include "path_case.h"
 
 namespace writer {
 
@@ -31,8 +32,8 @@ long ScannedFolder::Find(const std::string& path) const {
 
 long ScannedFolder::FindFolded(const std::string& path) {
     if (byFolded_.empty())
-        for (size_t i = 0; i < files.size(); ++i) byFolded_.emplace(FoldCase(files[i]), static_cast<long>(i));
-    auto found = byFolded_.find(FoldCase(path));
+        for (size_t i = 0; i < files.size(); ++i) byFolded_.emplace(files::FoldPathForFileSystem(files[i]), static_cast<long>(i));
+    auto found = byFolded_.find(files::FoldPathForFileSystem(path));
     return found == byFolded_.end() ? -1 : found->second;
 }
 

@@ -135,12 +135,6 @@ bool IsSafeRelativePath(const std::string& path) {
     return true;
 }
 
-std::string FoldCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
     return kPwHeaderSize + 2 * uint64_t{PwCodeCount(audioHeader.data())};
 }

@@ -96,10 +96,6 @@ void WriteManifestFile(const std::filesystem::path& folder, const Manifest& mani
 // empty, "." or "..", no '\', ':' or control characters.
 bool IsSafeRelativePath(const std::string& path);
 
-// ASCII letters in lower case: the key under which paths and entry names
-// that differ only in letter case are one.
-std::string FoldCase(std::string text);
-
 // The WAVE length an extracted coded-audio entry has: 46 + 2N.
 uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader);
 

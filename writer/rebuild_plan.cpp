@@ -226,7 +226,7 @@ void Planner::CheckNamesAndCount(const RebuildPlan& plan) const {
     std::unordered_map<std::string, const PlanItem*> taken;
     for (const PlanItem& item : plan.items) {
         if (item.action == PlanAction::Remove) continue;
-        auto inserted = taken.emplace(FoldCase(NameFromField(item.nameField)), &item);
+        auto inserted = taken.emplace(FoldArchiveName(NameFromField(item.nameField)), &item);
         if (!inserted.second && item.action == PlanAction::Add)
             throw WriteError("the name " + Quoted(item.name) + " (of " + Quoted(item.file) + ") is taken by " +
                              Quoted(inserted.first->second->name) + " (of " + Quoted(inserted.first->second->file) +
