@@ -5,7 +5,7 @@ namespace cli {
 
 std::optional<host::ArchiveContents> Plugins::ReadArchive(const std::string& path, Console& console, Tally& tally) {
     try {
-        host::ArchiveContents contents = host::ReadArchiveContents(archives, pictures, path);
+        host::ArchiveContents contents = host::ReadArchiveContents(archives, path);
         tally.Usable();
         return contents;
     } catch (const std::exception& error) {

@@ -76,3 +76,32 @@ inline bool IsPackedPictureHeader(const uint8_t* header) {
     return (signature == kSignatureB1 || signature == kSignatureE1) && ReadLe32(header + 2) != 0 &&
            ReadLe32(header + 6) != 0;
 }
+
+// ---- What an archive entry is ----
+// One rule for every tool: the listing, extraction, the manifest and the
+// rebuild all take an entry's kind from here.
+enum class EntryKind : uint8_t { File, Picture, Audio };
+
+// "file", "picture", "audio": as listings and manifests name them.
+inline const char* KindName(EntryKind kind) {
+    return kind == EntryKind::Audio ? "audio" : kind == EntryKind::Picture ? "picture" : "file";
+}
+
+// Coded audio when the archive plug-in delivers the entry as the WAVE image
+// its header describes (it lists it at `deliveredSize`, 46 + 2N bytes); a
+// packed picture when its header is one the picture plug-in accepts; any
+// other entry is a plain file. `head` holds the entry's first
+// min(kPwHeaderSize, storedSize) bytes.
+inline EntryKind ClassifyEntry(const uint8_t* head, uint32_t storedSize, uint32_t deliveredSize) {
+    if (IsDeliveredAsWave(head, storedSize) &&
+        uint64_t{deliveredSize} == kPwHeaderSize + 2 * uint64_t{PwCodeCount(head)})
+        return EntryKind::Audio;
+    if (storedSize >= kPackedHeaderSize && IsPackedPictureHeader(head)) return EntryKind::Picture;
+    return EntryKind::File;
+}
+
+// The size the archive plug-in delivers an entry at: coded audio as its
+// WAVE image, anything else as stored. `head` as for ClassifyEntry.
+inline uint32_t DeliveredSize(const uint8_t* head, uint32_t storedSize) {
+    return IsDeliveredAsWave(head, storedSize) ? kPwHeaderSize + 2 * PwCodeCount(head) : storedSize;
+}

@@ -90,35 +90,37 @@ bool Carry(SourceFile& file, uint64_t offset, uint64_t count, uint64_t* carried,
     return true;
 }
 
-void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset, ManifestEntry& entry,
-                   uint64_t* carried, ReasonList& tooMuch) {
+bool ListingAgrees(const std::vector<ListedEntry>& listing, const std::vector<ManifestEntry>& entries) {
+    if (listing.size() != entries.size()) return false;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (listing[i].storedSize != entries[i].storedSize) return false;
+    return true;
+}
+
+// `listed`: the kind the plug-in's listing gave, which the bytes must bear out.
+void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset, const std::optional<EntryKind>& listed,
+                   ManifestEntry& entry, uint64_t* carried, ReasonList& tooMuch) {
     const size_t headSize = entry.storedSize < kPwHeaderSize ? entry.storedSize : kPwHeaderSize;
     const uint8_t* head = file.Peek(heads, offset, headSize);
-    if (IsDeliveredAsWave(head, entry.storedSize)) {
-        entry.kind = EntryKind::Audio;
+    entry.kind = listed ? *listed : ClassifyEntry(head, entry.storedSize, DeliveredSize(head, entry.storedSize));
+    const bool borneOut = entry.kind == EntryKind::Audio     ? IsDeliveredAsWave(head, entry.storedSize)
+                          : entry.kind == EntryKind::Picture ? headSize >= kPackedHeaderSize && IsPackedPictureHeader(head)
+                                                             : true;
+    if (!borneOut)
+        throw WriteError("the archive changed while it was read: " + Shown(entry.nameField) + " is no longer " +
+                         (entry.kind == EntryKind::Audio ? "coded audio" : "a packed picture"));
+    if (entry.kind == EntryKind::Audio) {
         entry.form = WrittenForm::Wave;
         entry.audioHeader.assign(head, head + kPwHeaderSize);
         const uint64_t trailingAt = kPwHeaderSize + uint64_t{PwCodeCount(head)};
         if (!Carry(file, offset + trailingAt, entry.storedSize - trailingAt, carried, &entry.audioTrailing))
             tooMuch.Add("the bytes after the codes of " + Shown(entry.nameField));
-    } else if (LooksLikePackedPicture(head, headSize)) {
-        entry.kind = EntryKind::Picture;
+    } else if (entry.kind == EntryKind::Picture) {
         entry.pictureSignature = head[0] == 'B' ? "B1" : "E1";
     }
 }
 
 }  // namespace
-
-const char* KindName(EntryKind kind) {
-    switch (kind) {
-    case EntryKind::Picture:
-        return "picture";
-    case EntryKind::Audio:
-        return "audio";
-    default:
-        return "file";
-    }
-}
 
 bool IsSafeRelativePath(const std::string& path) {
     if (path.empty()) return false;
@@ -139,7 +141,11 @@ uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
     return kPwHeaderSize + 2 * uint64_t{PwCodeCount(audioHeader.data())};
 }
 
-Manifest DescribeArchive(const fs::path& path) {
+namespace {
+
+// The manifest of `path`; with a listing, its kinds (and entry count and
+// sizes, which must agree).
+Manifest Describe(const fs::path& path, const std::vector<ListedEntry>* listing) {
     // The archive the user named: a link to it is what the user means.
     SourceFile file(path.u8string(), files::Links::Follow);
     const std::string who = "'" + path.u8string() + "'";
@@ -165,17 +171,21 @@ Manifest DescribeArchive(const fs::path& path) {
         entry.name = NameFromField(entry.nameField);
         dataEnd += entry.storedSize;
     }
+    if (listing && !ListingAgrees(*listing, manifest.entries))
+        throw WriteError(who + ": the plug-in lists other entries than the archive's directory holds");
 
     uint64_t carried = 0;
     ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");
     ReasonList tooMuch("too many bytes to carry in the manifest");
     files::WindowReader heads(file.file());
     uint64_t offset = kArchiveHeaderSize;
-    for (ManifestEntry& entry : manifest.entries) {
+    for (uint32_t i = 0; i < count; ++i) {
+        ManifestEntry& entry = manifest.entries[i];
         if (offset + entry.storedSize > file.size())
             pastTheEnd.Add(Shown(entry.nameField));
         else
-            DescribeEntry(file, heads, offset, entry, &carried, tooMuch);
+            DescribeEntry(file, heads, offset, listing ? std::optional<EntryKind>((*listing)[i].kind) : std::nullopt,
+                          entry, &carried, tooMuch);
         offset += entry.storedSize;
     }
 
@@ -195,6 +205,14 @@ Manifest DescribeArchive(const fs::path& path) {
     tooMuch.MoveInto(manifest.notExact);
     return manifest;
 }
+
+}  // namespace
+
+Manifest DescribeArchive(const fs::path& path, const std::vector<ListedEntry>& listing) {
+    return Describe(path, &listing);
+}
+
+Manifest DescribeArchive(const fs::path& path) { return Describe(path, nullptr); }
 
 std::string ManifestToJson(const Manifest& manifest) {
     json archive = {{"name", manifest.archiveName},
