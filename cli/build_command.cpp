@@ -33,6 +33,7 @@ public:
     Builder(const BuildOptions& options, Console& console) : options_(options), console_(console) {
         writeOptions_.parse = options.fast ? writer::LzssParse::Greedy : writer::LzssParse::Optimal;
         writeOptions_.encodeAudio = options.encodeAudio;
+        writeOptions_.checkPicture = PicturePluginCheck();
         if (!options.output.empty()) writeOptions_.output = fs::u8path(options.output);
     }
 

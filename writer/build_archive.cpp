@@ -108,6 +108,7 @@ ArchiveEntry EncodedEntry(const PlanItem& item, const BuildOptions& options, std
         if (item.making == Making::PackPicture) {
             PackOptions pack;
             pack.parse = options.parse;
+            pack.check = options.checkPicture;
             if (item.original) {
                 pack.signature = item.original->pictureSignature == "E1" ? PackedSignature::E1 : PackedSignature::B1;
                 pack.preferredDepth = item.original->pictureBitCount;

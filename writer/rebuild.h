@@ -17,6 +17,7 @@
 #include "file_look.h"
 #include "lzss_encoder.h"
 #include "manifest.h"
+#include "packed_picture.h"
 
 namespace writer {
 
@@ -29,6 +30,8 @@ struct BuildOptions {
     // Told of each file as planning reads it and of each entry as the build
     // writes it (who, and how many bytes), for a progress display.
     ProgressCallback onProgress;
+    // Checks each picture packed, through the picture plug-in.
+    PackedPictureCheck checkPicture;
 };
 
 // UTF-8 entry name to the archive's code page; nullopt when it cannot be
