@@ -143,6 +143,49 @@ uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
 
 namespace {
 
+// The header and the directory: each entry's name field and stored size.
+// Returns the directory's offset.
+uint64_t ReadDirectory(SourceFile& file, const std::string& who, Manifest& manifest) {
+    if (file.size() < kArchiveHeaderSize) throw WriteError(who + " is too short to be an archive");
+    file.ReadAt(0, manifest.header.data(), kArchiveHeaderSize);
+    const uint32_t count = ReadLe16(manifest.header.data() + kEntryCountField);
+    const uint64_t directoryOffset = ReadLe32(manifest.header.data() + kDirectoryOffsetField);
+    if (!IsArchiveSignature(manifest.header.data()) ||
+        directoryOffset + uint64_t{kDirectoryEntrySize} * count > file.size())
+        throw WriteError(who + " is not a ZORVAN archive");
+    std::vector<uint8_t> directory(kDirectoryEntrySize * count);
+    file.ReadAt(directoryOffset, directory.data(), directory.size());
+    manifest.entries.resize(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        ManifestEntry& entry = manifest.entries[i];
+        std::memcpy(entry.nameField.data(), directory.data() + kDirectoryEntrySize * i, kEntryNameLength);
+        entry.storedSize = ReadLe32(directory.data() + kDirectoryEntrySize * i + kEntryNameLength);
+        entry.name = NameFromField(entry.nameField);
+    }
+    return directoryOffset;
+}
+
+// The bytes between the data and the directory and after the directory,
+// or why a rebuild cannot place them.
+void CarryLayout(SourceFile& file, uint64_t directoryOffset, Manifest& manifest, uint64_t* carried,
+                 ReasonList& tooMuch) {
+    uint64_t dataEnd = kArchiveHeaderSize;
+    for (const ManifestEntry& entry : manifest.entries) dataEnd += entry.storedSize;
+    const uint64_t directoryEnd = directoryOffset + uint64_t{kDirectoryEntrySize} * manifest.entries.size();
+    if (dataEnd > 0xFFFFFFFFull)
+        manifest.notExact.push_back("the entries' sizes add up past 4 GiB, where positions wrap around");
+    if (directoryOffset < dataEnd) {
+        manifest.notExact.push_back("the directory (at offset " + std::to_string(directoryOffset) +
+                                    ") lies inside the entries' data, which ends at " + std::to_string(dataEnd) +
+                                    "; a rebuild puts it behind the data");
+        return;
+    }
+    if (!Carry(file, dataEnd, directoryOffset - dataEnd, carried, &manifest.gap))
+        tooMuch.Add("the bytes between the data and the directory");
+    if (!Carry(file, directoryEnd, file.size() - directoryEnd, carried, &manifest.tail))
+        tooMuch.Add("the bytes after the directory");
+}
+
 // The manifest of `path`; with a listing, its kinds (and entry count and
 // sizes, which must agree).
 Manifest Describe(const fs::path& path, const std::vector<ListedEntry>* listing) {
@@ -152,25 +195,7 @@ Manifest Describe(const fs::path& path, const std::vector<ListedEntry>* listing)
     Manifest manifest;
     manifest.archiveName = path.filename().u8string();
     manifest.archiveSize = file.size();
-    if (file.size() < kArchiveHeaderSize) throw WriteError(who + " is too short to be an archive");
-    file.ReadAt(0, manifest.header.data(), kArchiveHeaderSize);
-    const uint32_t count = ReadLe16(manifest.header.data() + kEntryCountField);
-    const uint64_t directoryOffset = ReadLe32(manifest.header.data() + kDirectoryOffsetField);
-    const uint64_t directoryEnd = directoryOffset + uint64_t{kDirectoryEntrySize} * count;
-    if (!IsArchiveSignature(manifest.header.data()) || directoryEnd > file.size())
-        throw WriteError(who + " is not a ZORVAN archive");
-
-    std::vector<uint8_t> directory(kDirectoryEntrySize * count);
-    file.ReadAt(directoryOffset, directory.data(), directory.size());
-    uint64_t dataEnd = kArchiveHeaderSize;
-    manifest.entries.resize(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        ManifestEntry& entry = manifest.entries[i];
-        std::memcpy(entry.nameField.data(), directory.data() + kDirectoryEntrySize * i, kEntryNameLength);
-        entry.storedSize = ReadLe32(directory.data() + kDirectoryEntrySize * i + kEntryNameLength);
-        entry.name = NameFromField(entry.nameField);
-        dataEnd += entry.storedSize;
-    }
+    const uint64_t directoryOffset = ReadDirectory(file, who, manifest);
     if (listing && !ListingAgrees(*listing, manifest.entries))
         throw WriteError(who + ": the plug-in lists other entries than the archive's directory holds");
 
@@ -179,7 +204,7 @@ Manifest Describe(const fs::path& path, const std::vector<ListedEntry>* listing)
     ReasonList tooMuch("too many bytes to carry in the manifest");
     files::WindowReader heads(file.file());
     uint64_t offset = kArchiveHeaderSize;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < manifest.entries.size(); ++i) {
         ManifestEntry& entry = manifest.entries[i];
         if (offset + entry.storedSize > file.size())
             pastTheEnd.Add(Shown(entry.nameField));
@@ -188,19 +213,7 @@ Manifest Describe(const fs::path& path, const std::vector<ListedEntry>* listing)
                           entry, &carried, tooMuch);
         offset += entry.storedSize;
     }
-
-    if (dataEnd > 0xFFFFFFFFull)
-        manifest.notExact.push_back("the entries' sizes add up past 4 GiB, where positions wrap around");
-    if (directoryOffset < dataEnd) {
-        manifest.notExact.push_back("the directory (at offset " + std::to_string(directoryOffset) +
-                                    ") lies inside the entries' data, which ends at " + std::to_string(dataEnd) +
-                                    "; a rebuild puts it behind the data");
-    } else {
-        if (!Carry(file, dataEnd, directoryOffset - dataEnd, &carried, &manifest.gap))
-            tooMuch.Add("the bytes between the data and the directory");
-        if (!Carry(file, directoryEnd, file.size() - directoryEnd, &carried, &manifest.tail))
-            tooMuch.Add("the bytes after the directory");
-    }
+    CarryLayout(file, directoryOffset, manifest, &carried, tooMuch);
     pastTheEnd.MoveInto(manifest.notExact);
     tooMuch.MoveInto(manifest.notExact);
     return manifest;
