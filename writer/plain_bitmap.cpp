@@ -26,6 +26,28 @@ bool IsDeliverable(uint16_t bits, uint32_t compression) {
     }
 }
 
+// Where the pixels start: directly behind the colour table or masks, as
+// the picture plug-in takes them. PictureError when the file says otherwise.
+uint64_t CheckPixelsOffset(const uint8_t* data, size_t size, uint16_t bits, uint32_t compression,
+                           uint32_t colorsUsed) {
+    uint64_t infoPart = kInfoHeaderBytes;
+    if (bits <= 8) {
+        if (colorsUsed > (1u << bits))
+            throw PictureError("its colour table has " + std::to_string(colorsUsed) + " entries, more than a " +
+                               std::to_string(bits) + "-bit picture uses");
+        infoPart += 4 * uint64_t{colorsUsed != 0 ? colorsUsed : 1u << bits};
+    } else if (compression == 3) {
+        infoPart += 12;
+    }
+    const uint64_t pixelsAt = kFileHeaderBytes + infoPart;
+    if (pixelsAt >= size) throw PictureError("its colour table or masks leave no room for pixels");
+    if (ReadLe32(data + 10) != pixelsAt)
+        throw PictureError("its pixels start at offset " + std::to_string(ReadLe32(data + 10)) +
+                           ", but the picture plug-in takes them from directly behind the colour table, at " +
+                           std::to_string(pixelsAt));
+    return pixelsAt;
+}
+
 }  // namespace
 
 bool LooksLikePlainBitmap(const uint8_t* data, size_t size) {
@@ -55,21 +77,7 @@ uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
     const bool compressed = compression == 1 || compression == 2;
     if (compressed && height < 0) throw PictureError("a compressed bitmap cannot be stored top-down");
 
-    uint64_t infoPart = kInfoHeaderBytes;
-    if (bits <= 8) {
-        if (colorsUsed > (1u << bits))
-            throw PictureError("its colour table has " + std::to_string(colorsUsed) + " entries, more than a " +
-                               std::to_string(bits) + "-bit picture uses");
-        infoPart += 4 * uint64_t{colorsUsed != 0 ? colorsUsed : 1u << bits};
-    } else if (compression == 3) {
-        infoPart += 12;
-    }
-    const uint64_t pixelsAt = kFileHeaderBytes + infoPart;
-    if (pixelsAt >= size) throw PictureError("its colour table or masks leave no room for pixels");
-    if (ReadLe32(data + 10) != pixelsAt)
-        throw PictureError("its pixels start at offset " + std::to_string(ReadLe32(data + 10)) +
-                           ", but the picture plug-in takes them from directly behind the colour table, at " +
-                           std::to_string(pixelsAt));
+    const uint64_t pixelsAt = CheckPixelsOffset(data, size, bits, compression, colorsUsed);
     if (!compressed) {
         const uint64_t rows = RowStride(static_cast<uint64_t>(width), bits) *
                               static_cast<uint64_t>(height < 0 ? -int64_t{height} : height);

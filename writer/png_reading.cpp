@@ -70,38 +70,40 @@ PngFacts ReadPngFacts(const uint8_t* png, size_t size) {
     return facts;
 }
 
-Picture DecodeIndexed(const uint8_t* png, size_t size) {
-    spng_ihdr ihdr;
-    SpngContext ctx = OpenPng(png, size, &ihdr);
-    Picture picture;
-    picture.width = ihdr.width;
-    picture.height = ihdr.height;
-    picture.indexed = true;
-    const unsigned depth = ihdr.bit_depth;
+namespace {
+
+// The palette of a palette PNG (with its tRNS alpha), or a ramp of grey
+// levels for grey.
+std::vector<Rgba> IndexedPalette(spng_ctx* ctx, const spng_ihdr& ihdr) {
+    std::vector<Rgba> palette;
     if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) {
         spng_plte plte;
-        if (int error = spng_get_plte(ctx.get(), &plte)) FailPng(error);
+        if (int error = spng_get_plte(ctx, &plte)) FailPng(error);
         spng_trns trns;
-        bool hasTrns = spng_get_trns(ctx.get(), &trns) == 0;
+        bool hasTrns = spng_get_trns(ctx, &trns) == 0;
         for (uint32_t i = 0; i < plte.n_entries; ++i) {
             uint8_t alpha = hasTrns && i < trns.n_type3_entries ? trns.type3_alpha[i] : 255;
-            picture.palette.push_back({plte.entries[i].red, plte.entries[i].green, plte.entries[i].blue, alpha});
+            palette.push_back({plte.entries[i].red, plte.entries[i].green, plte.entries[i].blue, alpha});
         }
-    } else {
-        const unsigned levels = depth == 16 ? 256 : 1u << depth;
-        for (unsigned i = 0; i < levels; ++i) {
-            uint8_t grey = static_cast<uint8_t>(i * 255 / (levels - 1));
-            picture.palette.push_back({grey, grey, grey, 255});
-        }
+        return palette;
     }
+    const unsigned levels = ihdr.bit_depth == 16 ? 256 : 1u << ihdr.bit_depth;
+    for (unsigned i = 0; i < levels; ++i) {
+        uint8_t grey = static_cast<uint8_t>(i * 255 / (levels - 1));
+        palette.push_back({grey, grey, grey, 255});
+    }
+    return palette;
+}
 
-    std::vector<uint8_t> rows = DecodeAs(ctx.get(), SPNG_FMT_PNG, 0);
-    const size_t rowBytes = depth == 16 ? size_t{ihdr.width} * 2 : (size_t{ihdr.width} * depth + 7) / 8;
-    picture.indices.resize(size_t{ihdr.width} * ihdr.height);
-    for (uint32_t y = 0; y < ihdr.height; ++y) {
+// The decoded rows as one index per pixel (16-bit grey reduced to 8 bits).
+std::vector<uint8_t> UnpackIndices(const std::vector<uint8_t>& rows, uint32_t width, uint32_t height,
+                                   unsigned depth) {
+    const size_t rowBytes = depth == 16 ? size_t{width} * 2 : (size_t{width} * depth + 7) / 8;
+    std::vector<uint8_t> indices(size_t{width} * height);
+    for (uint32_t y = 0; y < height; ++y) {
         const uint8_t* row = rows.data() + rowBytes * y;
-        uint8_t* out = picture.indices.data() + size_t{ihdr.width} * y;
-        for (uint32_t x = 0; x < ihdr.width; ++x) {
+        uint8_t* out = indices.data() + size_t{width} * y;
+        for (uint32_t x = 0; x < width; ++x) {
             if (depth == 16) {
                 uint16_t sample;
                 std::memcpy(&sample, row + 2 * size_t{x}, 2);  // host order
@@ -112,6 +114,20 @@ Picture DecodeIndexed(const uint8_t* png, size_t size) {
             }
         }
     }
+    return indices;
+}
+
+}  // namespace
+
+Picture DecodeIndexed(const uint8_t* png, size_t size) {
+    spng_ihdr ihdr;
+    SpngContext ctx = OpenPng(png, size, &ihdr);
+    Picture picture;
+    picture.width = ihdr.width;
+    picture.height = ihdr.height;
+    picture.indexed = true;
+    picture.palette = IndexedPalette(ctx.get(), ihdr);
+    picture.indices = UnpackIndices(DecodeAs(ctx.get(), SPNG_FMT_PNG, 0), ihdr.width, ihdr.height, ihdr.bit_depth);
     for (uint8_t index : picture.indices)
         if (index >= picture.palette.size())
             throw PictureError("a pixel uses colour " + std::to_string(index) + " of a palette of " +
