@@ -92,13 +92,11 @@ uint32_t PeekRunLength(const EntryArrays& arrays, uint64_t fileSize, uint32_t i,
     return static_cast<uint32_t>(end - position);
 }
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // A stored name of 12 characters has no terminator of its own.
 bool NamesEqual(const char (&stored)[kEntryNameLength], const char* wanted, bool ignoreCase) {
     for (uint32_t k = 0; k < kEntryNameLength; ++k) {
-        char a = ignoreCase ? UpperAscii(stored[k]) : stored[k];
-        char b = ignoreCase ? UpperAscii(wanted[k]) : wanted[k];
+        char a = ignoreCase ? FoldArchiveNameByte(stored[k]) : stored[k];
+        char b = ignoreCase ? FoldArchiveNameByte(wanted[k]) : wanted[k];
         if (a != b) return false;
         if (a == '\0') return true;
     }
@@ -264,10 +262,10 @@ const PositionIndexEntry* FindByPosition(const PositionIndexEntry* index, uint32
 }
 
 const CachedEntry* FindByName(const char* entryName, bool ignoreCase) {
-    char first = ignoreCase ? UpperAscii(entryName[0]) : entryName[0];
+    char first = ignoreCase ? FoldArchiveNameByte(entryName[0]) : entryName[0];
     for (uint32_t i = 0; i < directoryCache.recordCount; ++i) {
         const CachedEntry& entry = directoryCache.entries[i];
-        char candidate = ignoreCase ? UpperAscii(entry.name[0]) : entry.name[0];
+        char candidate = ignoreCase ? FoldArchiveNameByte(entry.name[0]) : entry.name[0];
         if (candidate == first && NamesEqual(entry.name, entryName, ignoreCase)) return &entry;
     }
     return nullptr;

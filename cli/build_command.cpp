@@ -51,15 +51,15 @@ private:
     std::vector<uint8_t> buffer_;
 };
 
-// A report line of the plan ("action<TAB>name<TAB>...") in columns.
-std::string ReportLine(const std::string& line) {
-    const size_t tab = line.find('\t');
-    if (tab == std::string::npos) return line;
-    std::string action = line.substr(0, tab);
-    std::string rest = line.substr(tab + 1);
-    for (size_t at = rest.find('\t'); at != std::string::npos; at = rest.find('\t', at + 2)) rest.replace(at, 1, "  ");
-    action.resize(std::max<size_t>(action.size(), 7), ' ');
-    return action + " " + rest;
+// A row of the plan in columns: the action, then the name, the file in
+// parentheses and the reason, two spaces apart.
+std::string ReportLine(const writer::ReportRow& row) {
+    std::string line = row.action;
+    line.resize(std::max<size_t>(line.size(), 7), ' ');
+    line += " ";
+    if (row.action != "ignore") line += row.name + "  ";
+    if (!row.file.empty()) line += "(" + row.file + ")  ";
+    return line + row.reason;
 }
 
 class Builder {
@@ -67,6 +67,7 @@ public:
     Builder(const BuildOptions& options, Console& console) : options_(options), console_(console) {
         writeOptions_.parse = options.fast ? writer::LzssParse::Greedy : writer::LzssParse::Optimal;
         writeOptions_.encodeAudio = options.encodeAudio;
+        writeOptions_.checkPicture = PicturePluginCheck();
         if (!options.output.empty()) writeOptions_.output = fs::u8path(options.output);
     }
 
@@ -187,9 +188,11 @@ int RunBuild(const BuildOptions& options, Console& console) {
     }
     const bool rebuild = plan.manifest != nullptr;
     if (NothingToBuild(plan, folder, console)) return kNothingDone;
-    const std::vector<std::string> report = writer::PlanReport(plan, console.Verbose());
+    const std::vector<writer::ReportRow> rows = writer::PlanRows(plan, console.Verbose());
+    const std::string summary = writer::PlanSummary(plan);
     if (options.dryRun) {
-        for (const std::string& line : report) console.DataLine(Printable(ReportLine(line)));
+        for (const writer::ReportRow& row : rows) console.DataLine(Printable(ReportLine(row)));
+        console.DataLine(Printable(summary));
         return kAllDone;
     }
 
@@ -202,10 +205,10 @@ int RunBuild(const BuildOptions& options, Console& console) {
     }
     for (const std::string& note : builder.Notes()) console.Note(note);
     // In a new archive every file is added: unless asked, only what was left aside is told.
-    for (size_t i = 0; i + 1 < report.size(); ++i)
-        if (rebuild || console.Verbose() || report[i].rfind("ignore\t", 0) == 0) console.Note(ReportLine(report[i]));
+    for (const writer::ReportRow& row : rows)
+        if (rebuild || console.Verbose() || row.action == "ignore") console.Note(ReportLine(row));
     console.Written(options.output);
-    console.Note("built " + options.output + ": " + report.back());
+    console.Note("built " + options.output + ": " + summary);
     return kAllDone;
 }
 

@@ -11,6 +11,7 @@
 #include "archive_contents.h"
 #include "console.h"
 #include "output_folder.h"
+#include "packed_picture.h"
 #include "picture_output.h"
 
 namespace CLI {
@@ -68,5 +69,11 @@ struct Plugins {
 // Warnings of a picture drawn to PNG. One drawn only in part counts as a
 // failure, so its warnings are shown even with -q.
 void ReportDrawing(Console& console, Tally& tally, const std::string& subject, const host::PictureFile& png);
+
+// The check of every picture zorv packs: the picture plug-in (loaded when
+// first needed) must deliver, from the packed picture, the bitmap that was
+// packed (all but its 14-byte file header, which the plug-in does not hand
+// over).
+writer::PackedPictureCheck PicturePluginCheck();
 
 }  // namespace cli

@@ -82,7 +82,7 @@ public:
 
     void ExtractArchive(const ArchiveJob& job) {
         const files::InputFile archive(job.path);
-        ManifestRecorder manifest(job.path, job.contents.entries.size(), console_);
+        ManifestRecorder manifest(job.path, job.contents, console_);
         for (uint32_t index : job.selected) {
             const host::ArchiveEntry& entry = job.contents.entries[index];
             console_.Progress().SetLabel(entry.name);

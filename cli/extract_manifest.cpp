@@ -43,16 +43,15 @@ void KeepEarlierRecords(writer::Manifest& now, const writer::Manifest& earlier) 
 
 }  // namespace
 
-ManifestRecorder::ManifestRecorder(const std::string& archivePath, size_t entryCount, Console& console) {
+ManifestRecorder::ManifestRecorder(const std::string& archivePath, const host::ArchiveContents& contents,
+                                   Console& console) {
+    std::vector<writer::ListedEntry> listing;
+    listing.reserve(contents.entries.size());
+    for (const host::ArchiveEntry& entry : contents.entries) listing.push_back({entry.storedSize, entry.kind});
     try {
-        manifest_ = writer::DescribeArchive(std::filesystem::u8path(archivePath));
+        manifest_ = writer::DescribeArchive(std::filesystem::u8path(archivePath), listing);
     } catch (const std::exception& error) {
         console.Warning(archivePath, std::string("no manifest is written: ") + error.what());
-        return;
-    }
-    if (manifest_->entries.size() != entryCount) {
-        console.Warning(archivePath, "no manifest is written: the plug-in lists another number of entries");
-        manifest_.reset();
         return;
     }
     for (writer::ManifestEntry& entry : manifest_->entries)

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "archive_contents.h"
 #include "commands.h"
 #include "manifest.h"
 #include "output_folder.h"
@@ -15,9 +16,11 @@ namespace cli {
 
 class ManifestRecorder {
 public:
-    // Reads what the archive itself says. When it cannot (the archive is
-    // unreadable as the writer reads it), there is no manifest: a warning.
-    ManifestRecorder(const std::string& archivePath, size_t entryCount, Console& console);
+    // Reads what the archive itself says, each entry of the kind the
+    // plug-ins' listing gave. When it cannot (the archive is unreadable as
+    // the writer reads it, or holds other entries than were listed), there
+    // is no manifest: a warning.
+    ManifestRecorder(const std::string& archivePath, const host::ArchiveContents& contents, Console& console);
 
     bool Active() const { return manifest_.has_value(); }
 

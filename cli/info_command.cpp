@@ -50,7 +50,7 @@ nlohmann::json DescribePicture(host::PicturePlugin& pictures, const std::string&
 }
 
 nlohmann::json DescribeArchive(Plugins& plugins, const std::string& path) {
-    host::ArchiveContents contents = host::ReadArchiveContents(plugins.archives, plugins.pictures, path);
+    host::ArchiveContents contents = host::ReadArchiveContents(plugins.archives, path);
     return {{"file", path},
             {"type", "archive"},
             {"signature", contents.signature},

@@ -42,6 +42,7 @@ int RunPack(const PackOptions& options, Console& console) {
     pack.signature = options.signature == "E1" ? writer::PackedSignature::E1 : writer::PackedSignature::B1;
     pack.depth = static_cast<uint16_t>(options.depth);
     pack.parse = options.fast ? writer::LzssParse::Greedy : writer::LzssParse::Optimal;
+    pack.check = PicturePluginCheck();
     return MakeEach(options.pictures, options.output, options.existing, console,
                     [&](const std::string& path, OutputFiles& outputs, Tally&) {
         const std::vector<uint8_t> input = files::ReadWholeFile(path, kLargestPicture);

@@ -1,7 +1,9 @@
 // Folders and files on Windows: wide calls on full paths with the "\\?\"
 // prefix, so names are taken literally (no device names, no trimming of
-// dots and spaces); every folder on the way is checked for a reparse point
-// (symbolic link or junction) before it is used.
+// dots and spaces). Every folder on the way is opened without following a
+// reparse point (symbolic link or junction), judged by the handle it
+// opened, and held open without shared deletion while it is in use, so it
+// cannot be renamed away or swapped for a junction behind our back.
 #ifdef _WIN32
 #include <windows.h>
 
@@ -13,7 +15,13 @@
 namespace files::system {
 
 struct Folder {
+    Folder(std::wstring path, HANDLE handle) : path(std::move(path)), handle(handle) {}
+    ~Folder() { CloseHandle(handle); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
     std::wstring path;  // full, with the long-path prefix
+    HANDLE handle;      // keeps the folder at its path while it is in use
 };
 
 namespace {
@@ -41,6 +49,18 @@ BOOL WINAPI RemoveTemporaries(DWORD) {
         if (slot.used.load()) DeleteFileW(slot.path);
     return FALSE;  // the default handler ends the process
 }
+
+// Opens a folder to hold it: without FILE_SHARE_DELETE it can be neither
+// renamed nor removed while the handle is open (the listing right takes
+// part in the sharing check; attributes alone would not). With `ownLink` a
+// reparse point is opened itself rather than followed.
+HANDLE OpenFolderHandle(const std::wstring& path, bool ownLink) {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (ownLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace
 
@@ -90,24 +110,33 @@ std::shared_ptr<Folder> OpenRoot(const std::string& path) {
         throw FileError("cannot create the folder " + path + ": " + LastSystemError());
     }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) throw FileError("cannot use the folder " + path + ": not a folder");
-    return std::make_shared<Folder>(Folder{full});
+    // The folder the user named may itself be a link: it is followed.
+    HANDLE handle = OpenFolderHandle(full, false);
+    if (handle == INVALID_HANDLE_VALUE) throw FileError("cannot use the folder " + path + ": " + LastSystemError());
+    return std::make_shared<Folder>(full, handle);
 }
 
 std::shared_ptr<Folder> OpenChild(const Folder& parent, const std::string& name, const std::string& shown,
                                   bool create) {
     const std::wstring path = PathIn(parent, name);
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    HANDLE handle = OpenFolderHandle(path, true);
+    if (handle == INVALID_HANDLE_VALUE && IsMissing(GetLastError())) {
         if (!create) return nullptr;
         if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
             throw FileError("cannot create the folder " + shown + ": " + LastSystemError());
-        attributes = GetFileAttributesW(path.c_str());
+        handle = OpenFolderHandle(path, true);
     }
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (handle == INVALID_HANDLE_VALUE) throw FileError("cannot open the folder " + shown + ": " + LastSystemError());
+    // Judged by what was opened, not by the path again: a junction swapped
+    // in after a look at the path would otherwise be followed.
+    auto folder = std::make_shared<Folder>(path, handle);
+    BY_HANDLE_FILE_INFORMATION about;
+    if (!GetFileInformationByHandle(handle, &about))
+        throw FileError("cannot open the folder " + shown + ": " + LastSystemError());
+    if (about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         throw FileError(shown + " is a symbolic link or junction; not followed");
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw FileError(shown + " is not a folder");
-    return std::make_shared<Folder>(Folder{path});
+    if (!(about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) throw FileError(shown + " is not a folder");
+    return folder;
 }
 
 Standing WhatStands(const Folder& folder, const std::string& name) {

@@ -29,6 +29,11 @@ inline bool IsArchiveSignature(const uint8_t* header) {
            header[5] == 0x1A && header[6] == 0x00;
 }
 
+// Asked to ignore letter case, the archive plug-in compares name fields
+// byte for byte with ASCII letters folded: no other byte is a letter to it,
+// so the bytes of a code-page-932 character never fold.
+inline char FoldArchiveNameByte(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
 // ---- Coded audio (PwAudio) ----
 // A 46-byte header in the shape of a WAVE header ("PW10", a u32, "PCM1",
 // "fmt " and the format fields, "data" at 38, the code count N at 42), then
@@ -70,4 +75,33 @@ inline bool IsPackedPictureHeader(const uint8_t* header) {
     const uint16_t signature = ReadLe16(header);
     return (signature == kSignatureB1 || signature == kSignatureE1) && ReadLe32(header + 2) != 0 &&
            ReadLe32(header + 6) != 0;
+}
+
+// ---- What an archive entry is ----
+// One rule for every tool: the listing, extraction, the manifest and the
+// rebuild all take an entry's kind from here.
+enum class EntryKind : uint8_t { File, Picture, Audio };
+
+// "file", "picture", "audio": as listings and manifests name them.
+inline const char* KindName(EntryKind kind) {
+    return kind == EntryKind::Audio ? "audio" : kind == EntryKind::Picture ? "picture" : "file";
+}
+
+// Coded audio when the archive plug-in delivers the entry as the WAVE image
+// its header describes (it lists it at `deliveredSize`, 46 + 2N bytes); a
+// packed picture when its header is one the picture plug-in accepts; any
+// other entry is a plain file. `head` holds the entry's first
+// min(kPwHeaderSize, storedSize) bytes.
+inline EntryKind ClassifyEntry(const uint8_t* head, uint32_t storedSize, uint32_t deliveredSize) {
+    if (IsDeliveredAsWave(head, storedSize) &&
+        uint64_t{deliveredSize} == kPwHeaderSize + 2 * uint64_t{PwCodeCount(head)})
+        return EntryKind::Audio;
+    if (storedSize >= kPackedHeaderSize && IsPackedPictureHeader(head)) return EntryKind::Picture;
+    return EntryKind::File;
+}
+
+// The size the archive plug-in delivers an entry at: coded audio as its
+// WAVE image, anything else as stored. `head` as for ClassifyEntry.
+inline uint32_t DeliveredSize(const uint8_t* head, uint32_t storedSize) {
+    return IsDeliveredAsWave(head, storedSize) ? kPwHeaderSize + 2 * PwCodeCount(head) : storedSize;
 }

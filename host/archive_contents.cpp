@@ -11,14 +11,6 @@
 
 namespace host {
 
-const char* KindName(EntryKind kind) {
-    switch (kind) {
-        case EntryKind::Audio: return "audio";
-        case EntryKind::Picture: return "picture";
-        default: return "file";
-    }
-}
-
 uint64_t ArchiveContents::StoredTotal() const {
     uint64_t total = 0;
     for (const ArchiveEntry& e : entries) total += e.storedSize;
@@ -38,25 +30,16 @@ size_t ArchiveContents::Count(EntryKind kind) const {
 
 namespace {
 
-EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head, PicturePlugin& pictures,
-                 const std::string& path, std::vector<uint8_t>& probe) {
-    // Audio only when the plug-in's listing agrees: it sized the entry as
-    // the WAVE image it delivers.
-    std::optional<uint32_t> waveSize = CodedAudioWaveSize(head.data, head.size, record.packedSize);
-    if (waveSize && *waveSize == record.outputSize) return EntryKind::Audio;
-    if (record.packedSize >= kPackedHeaderSize && head.size >= kPackedHeaderSize) {
-        std::memcpy(probe.data(), head.data, head.size);
-        std::fill(probe.begin() + static_cast<long>(head.size),
-                  probe.begin() + static_cast<long>(kPwHeaderSize), 0);
-        if (pictures.IsSupported(path, probe.data())) return EntryKind::Picture;
-    }
-    return EntryKind::File;
+// A head cut short (the entry reaches past the end of the file) makes a
+// plain file: the plug-in delivers no such entry at all.
+EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head) {
+    if (head.size < std::min<uint32_t>(record.packedSize, kPwHeaderSize)) return EntryKind::File;
+    return ClassifyEntry(head.data, record.packedSize, record.outputSize);
 }
 
 }  // namespace
 
-ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pictures,
-                                    const std::string& path) {
+ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& path) {
     files::InputFile file(path);
     if (!archives.IsSupported(path)) throw HostError("not a ZORVAN archive");
     std::vector<ArchiveEntryRecord> records = archives.List(path);
@@ -66,7 +49,6 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pict
         contents.signature = h->signature;
 
     files::WindowReader peeks(file);
-    std::vector<uint8_t> probe(PicturePlugin::kProbeBytes, 0);
     std::unordered_map<uint32_t, uint32_t> firstAtPosition;
     contents.entries.reserve(records.size());
     for (uint32_t i = 0; i < records.size(); ++i) {
@@ -80,7 +62,7 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pict
         entry.name = NameToUtf8(entry.rawName);
         ByteSpan head;
         head.data = peeks.Peek(record.position, std::min<uint32_t>(record.packedSize, kPwHeaderSize), &head.size);
-        entry.kind = KindOf(record, head, pictures, path, probe);
+        entry.kind = KindOf(record, head);
         auto [first, inserted] = firstAtPosition.emplace(record.position, i);
         if (!inserted && (contents.entries[first->second].storedSize != 0 || entry.storedSize != 0))
             entry.sharesPositionWith = first->second;

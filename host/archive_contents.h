@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "plugin_calls.h"
+#include "zorvan_format.h"
 
 namespace host {
 
-enum class EntryKind { Audio, Picture, File };
-// "audio", "picture", "file".
-const char* KindName(EntryKind kind);
+// What an entry is: the one rule of the formats' shared facts.
+using ::EntryKind;
+using ::KindName;
 
 struct ArchiveEntry {
     uint32_t index = 0;
@@ -40,11 +41,10 @@ struct ArchiveContents {
 };
 
 // Lists the archive through the plug-in and reads each entry's first bytes
-// to tell its kind (packed pictures are recognised by the picture plug-in).
+// to tell its kind (ClassifyEntry, by the sizes the plug-in listed).
 // HostError ("cannot open: ...", "not a ZORVAN archive") or PluginFailure
 // when the archive cannot be listed.
-ArchiveContents ReadArchiveContents(ArchivePlugin& archives, PicturePlugin& pictures,
-                                    const std::string& path);
+ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& path);
 
 // How extraction names its files.
 struct OutputNaming {

@@ -22,7 +22,10 @@ std::vector<char32_t> Decode(std::string_view text) {
     return out;
 }
 
-char32_t Fold(char32_t c) {
+// Letter case as a user means it in a pattern: ASCII, full-width Latin,
+// Greek and Cyrillic capitals to small letters. Patterns only, never paths:
+// whether two paths are one file is files::FoldPathForFileSystem's question.
+char32_t FoldNameForGlob(char32_t c) {
     if (c >= 'A' && c <= 'Z') return c + 32;
     if (c >= 0xFF21 && c <= 0xFF3A) return c + 32;                   // full-width Latin
     if (c >= 0x0391 && c <= 0x03A9 && c != 0x03A2) return c + 32;    // Greek
@@ -38,10 +41,10 @@ bool InSet(const std::vector<char32_t>& p, size_t at, char32_t c, size_t* end) {
     size_t i = negate ? at + 1 : at;
     bool found = false;
     for (bool first = true; i < p.size() && (first || p[i] != ']'); first = false) {
-        char32_t low = Fold(p[i]);
+        char32_t low = FoldNameForGlob(p[i]);
         char32_t high = low;
         if (i + 2 < p.size() && p[i + 1] == '-' && p[i + 2] != ']') {
-            high = Fold(p[i + 2]);
+            high = FoldNameForGlob(p[i + 2]);
             i += 3;
         } else {
             i += 1;
@@ -67,7 +70,7 @@ bool GlobMatch(std::string_view patternText, std::string_view nameText) {
     size_t starP = SIZE_MAX, starN = 0;
     while (ni < n.size()) {
         if (pi < p.size()) {
-            char32_t c = Fold(n[ni]);
+            char32_t c = FoldNameForGlob(n[ni]);
             if (p[pi] == '*') {
                 starP = pi++;
                 starN = ni;
@@ -89,7 +92,7 @@ bool GlobMatch(std::string_view patternText, std::string_view nameText) {
                     ++pi, ++ni;
                     continue;
                 }
-            } else if (Fold(p[pi]) == c) {
+            } else if (FoldNameForGlob(p[pi]) == c) {
                 ++pi, ++ni;
                 continue;
             }

@@ -1,5 +1,6 @@
 #include "safe_path.h"
 
+#include "path_case.h"
 #include "utf8.h"
 
 #include <array>
@@ -75,16 +76,6 @@ std::string WithSuffix(const std::string& part, unsigned long number) {
     return part.substr(0, dot) + suffix + part.substr(dot);
 }
 
-uint32_t FoldCodePoint(uint32_t c) {
-    if (c >= 'a' && c <= 'z') return c - 0x20;
-    if (c >= 0xFF41 && c <= 0xFF5A) return c - 0x20;             // full-width Latin
-    if (c == 0x03C2) return 0x03A3;                               // final sigma
-    if (c >= 0x03B1 && c <= 0x03C9) return c - 0x20;             // Greek
-    if (c >= 0x0430 && c <= 0x044F) return c - 0x20;             // Cyrillic
-    if (c >= 0x0450 && c <= 0x045F) return c - 0x50;             // Cyrillic, with Ё
-    if (c >= 0x2170 && c <= 0x217F) return c - 0x10;             // Roman numerals
-    return c;
-}
 
 }  // namespace
 
@@ -103,20 +94,7 @@ std::string SafeRelativePath(std::string_view utf8Name) {
     return path.empty() ? "_" : path;
 }
 
-std::string FoldCase(std::string_view utf8Path) {
-    std::string folded;
-    folded.reserve(utf8Path.size());
-    for (size_t at = 0; at < utf8Path.size();) {
-        size_t start = at;
-        if (std::optional<uint32_t> codePoint = utf8::Read(utf8Path, at)) {
-            utf8::Append(folded, FoldCodePoint(*codePoint));
-        } else {
-            folded += utf8Path[start];
-            at = start + 1;
-        }
-    }
-    return folded;
-}
+std::string FoldCase(std::string_view utf8Path) { return files::FoldPathForFileSystem(utf8Path); }
 
 std::string OutputPlanner::Assign(std::string_view utf8Name) {
     std::string path = SafeRelativePath(utf8Name);

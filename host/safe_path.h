@@ -30,9 +30,8 @@ constexpr size_t kMaxPathPartBytes = 230;
 // never leaves it.
 std::string SafeRelativePath(std::string_view utf8Name);
 
-// The comparison key of a path as a Windows file system sees names: letter
-// case folded for ASCII and for the full-width Latin, Greek, Cyrillic and
-// Roman-numeral letters of code page 932.
+// The comparison key of a path as a Windows file system sees names:
+// files::FoldPathForFileSystem, the one rule every tool uses.
 std::string FoldCase(std::string_view utf8Path);
 
 // Gives the entries of one extraction their output paths, in directory

@@ -20,9 +20,4 @@ std::optional<ArchiveHeader> ReadArchiveHeader(const uint8_t* bytes, size_t size
     return header;
 }
 
-std::optional<uint32_t> CodedAudioWaveSize(const uint8_t* head, size_t headSize, uint32_t storedSize) {
-    if (headSize < kPwHeaderSize || !IsDeliveredAsWave(head, storedSize)) return std::nullopt;
-    return kPwHeaderSize + 2 * PwCodeCount(head);
-}
-
 }  // namespace host

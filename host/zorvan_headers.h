@@ -31,9 +31,4 @@ struct ArchiveHeader {
 };
 std::optional<ArchiveHeader> ReadArchiveHeader(const uint8_t* bytes, size_t size);
 
-// The size of the WAVE image a coded-audio entry is delivered as (see
-// IsDeliveredAsWave), or nothing for any other entry. `head` holds the
-// entry's first min(46, storedSize) bytes.
-std::optional<uint32_t> CodedAudioWaveSize(const uint8_t* head, size_t headSize, uint32_t storedSize);
-
 }  // namespace host

@@ -48,6 +48,11 @@ std::string NameFromField(const NameField& field) {
     return std::string(reinterpret_cast<const char*>(field.data()), length);
 }
 
+std::string FoldArchiveName(std::string rawName) {
+    for (char& c : rawName) c = FoldArchiveNameByte(c);
+    return rawName;
+}
+
 ArchiveSignature ParseArchiveSignature(std::string_view text) {
     if (text == "ZRV00") return ArchiveSignature::Zrv00;
     if (text == "ZRV01") return ArchiveSignature::Zrv01;

@@ -29,6 +29,10 @@ NameField MakeNameField(std::string_view rawName, std::string_view shownName);
 // The name as stored: the field's bytes up to the first 0x00.
 std::string NameFromField(const NameField& field);
 
+// The key under which the archive plug-in, ignoring letter case, takes two
+// names (their stored bytes) as one: FoldArchiveNameByte over each byte.
+std::string FoldArchiveName(std::string rawName);
+
 enum class ArchiveSignature { Zrv00, Zrv01, Zrv03 };
 // "ZRV00", "ZRV01" or "ZRV03"; throws WriteError for anything else.
 ArchiveSignature ParseArchiveSignature(std::string_view text);

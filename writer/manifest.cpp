@@ -90,35 +90,37 @@ bool Carry(SourceFile& file, uint64_t offset, uint64_t count, uint64_t* carried,
     return true;
 }
 
-void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset, ManifestEntry& entry,
-                   uint64_t* carried, ReasonList& tooMuch) {
+bool ListingAgrees(const std::vector<ListedEntry>& listing, const std::vector<ManifestEntry>& entries) {
+    if (listing.size() != entries.size()) return false;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (listing[i].storedSize != entries[i].storedSize) return false;
+    return true;
+}
+
+// `listed`: the kind the plug-in's listing gave, which the bytes must bear out.
+void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset, const std::optional<EntryKind>& listed,
+                   ManifestEntry& entry, uint64_t* carried, ReasonList& tooMuch) {
     const size_t headSize = entry.storedSize < kPwHeaderSize ? entry.storedSize : kPwHeaderSize;
     const uint8_t* head = file.Peek(heads, offset, headSize);
-    if (IsDeliveredAsWave(head, entry.storedSize)) {
-        entry.kind = EntryKind::Audio;
+    entry.kind = listed ? *listed : ClassifyEntry(head, entry.storedSize, DeliveredSize(head, entry.storedSize));
+    const bool borneOut = entry.kind == EntryKind::Audio     ? IsDeliveredAsWave(head, entry.storedSize)
+                          : entry.kind == EntryKind::Picture ? headSize >= kPackedHeaderSize && IsPackedPictureHeader(head)
+                                                             : true;
+    if (!borneOut)
+        throw WriteError("the archive changed while it was read: " + Shown(entry.nameField) + " is no longer " +
+                         (entry.kind == EntryKind::Audio ? "coded audio" : "a packed picture"));
+    if (entry.kind == EntryKind::Audio) {
         entry.form = WrittenForm::Wave;
         entry.audioHeader.assign(head, head + kPwHeaderSize);
         const uint64_t trailingAt = kPwHeaderSize + uint64_t{PwCodeCount(head)};
         if (!Carry(file, offset + trailingAt, entry.storedSize - trailingAt, carried, &entry.audioTrailing))
             tooMuch.Add("the bytes after the codes of " + Shown(entry.nameField));
-    } else if (LooksLikePackedPicture(head, headSize)) {
-        entry.kind = EntryKind::Picture;
+    } else if (entry.kind == EntryKind::Picture) {
         entry.pictureSignature = head[0] == 'B' ? "B1" : "E1";
     }
 }
 
 }  // namespace
-
-const char* KindName(EntryKind kind) {
-    switch (kind) {
-    case EntryKind::Picture:
-        return "picture";
-    case EntryKind::Audio:
-        return "audio";
-    default:
-        return "file";
-    }
-}
 
 bool IsSafeRelativePath(const std::string& path) {
     if (path.empty()) return false;
@@ -135,72 +137,95 @@ bool IsSafeRelativePath(const std::string& path) {
     return true;
 }
 
-std::string FoldCase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader) {
     return kPwHeaderSize + 2 * uint64_t{PwCodeCount(audioHeader.data())};
 }
 
-Manifest DescribeArchive(const fs::path& path) {
-    // The archive the user named: a link to it is what the user means.
-    SourceFile file(path.u8string(), files::Links::Follow);
-    const std::string who = "'" + path.u8string() + "'";
-    Manifest manifest;
-    manifest.archiveName = path.filename().u8string();
-    manifest.archiveSize = file.size();
+namespace {
+
+// The header and the directory: each entry's name field and stored size.
+// Returns the directory's offset.
+uint64_t ReadDirectory(SourceFile& file, const std::string& who, Manifest& manifest) {
     if (file.size() < kArchiveHeaderSize) throw WriteError(who + " is too short to be an archive");
     file.ReadAt(0, manifest.header.data(), kArchiveHeaderSize);
     const uint32_t count = ReadLe16(manifest.header.data() + kEntryCountField);
     const uint64_t directoryOffset = ReadLe32(manifest.header.data() + kDirectoryOffsetField);
-    const uint64_t directoryEnd = directoryOffset + uint64_t{kDirectoryEntrySize} * count;
-    if (!IsArchiveSignature(manifest.header.data()) || directoryEnd > file.size())
+    if (!IsArchiveSignature(manifest.header.data()) ||
+        directoryOffset + uint64_t{kDirectoryEntrySize} * count > file.size())
         throw WriteError(who + " is not a ZORVAN archive");
-
     std::vector<uint8_t> directory(kDirectoryEntrySize * count);
     file.ReadAt(directoryOffset, directory.data(), directory.size());
-    uint64_t dataEnd = kArchiveHeaderSize;
     manifest.entries.resize(count);
     for (uint32_t i = 0; i < count; ++i) {
         ManifestEntry& entry = manifest.entries[i];
         std::memcpy(entry.nameField.data(), directory.data() + kDirectoryEntrySize * i, kEntryNameLength);
         entry.storedSize = ReadLe32(directory.data() + kDirectoryEntrySize * i + kEntryNameLength);
         entry.name = NameFromField(entry.nameField);
-        dataEnd += entry.storedSize;
     }
+    return directoryOffset;
+}
 
-    uint64_t carried = 0;
-    ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");
-    ReasonList tooMuch("too many bytes to carry in the manifest");
-    files::WindowReader heads(file.file());
-    uint64_t offset = kArchiveHeaderSize;
-    for (ManifestEntry& entry : manifest.entries) {
-        if (offset + entry.storedSize > file.size())
-            pastTheEnd.Add(Shown(entry.nameField));
-        else
-            DescribeEntry(file, heads, offset, entry, &carried, tooMuch);
-        offset += entry.storedSize;
-    }
-
+// The bytes between the data and the directory and after the directory,
+// or why a rebuild cannot place them.
+void CarryLayout(SourceFile& file, uint64_t directoryOffset, Manifest& manifest, uint64_t* carried,
+                 ReasonList& tooMuch) {
+    uint64_t dataEnd = kArchiveHeaderSize;
+    for (const ManifestEntry& entry : manifest.entries) dataEnd += entry.storedSize;
+    const uint64_t directoryEnd = directoryOffset + uint64_t{kDirectoryEntrySize} * manifest.entries.size();
     if (dataEnd > 0xFFFFFFFFull)
         manifest.notExact.push_back("the entries' sizes add up past 4 GiB, where positions wrap around");
     if (directoryOffset < dataEnd) {
         manifest.notExact.push_back("the directory (at offset " + std::to_string(directoryOffset) +
                                     ") lies inside the entries' data, which ends at " + std::to_string(dataEnd) +
                                     "; a rebuild puts it behind the data");
-    } else {
-        if (!Carry(file, dataEnd, directoryOffset - dataEnd, &carried, &manifest.gap))
-            tooMuch.Add("the bytes between the data and the directory");
-        if (!Carry(file, directoryEnd, file.size() - directoryEnd, &carried, &manifest.tail))
-            tooMuch.Add("the bytes after the directory");
+        return;
     }
+    if (!Carry(file, dataEnd, directoryOffset - dataEnd, carried, &manifest.gap))
+        tooMuch.Add("the bytes between the data and the directory");
+    if (!Carry(file, directoryEnd, file.size() - directoryEnd, carried, &manifest.tail))
+        tooMuch.Add("the bytes after the directory");
+}
+
+// The manifest of `path`; with a listing, its kinds (and entry count and
+// sizes, which must agree).
+Manifest Describe(const fs::path& path, const std::vector<ListedEntry>* listing) {
+    // The archive the user named: a link to it is what the user means.
+    SourceFile file(path.u8string(), files::Links::Follow);
+    const std::string who = "'" + path.u8string() + "'";
+    Manifest manifest;
+    manifest.archiveName = path.filename().u8string();
+    manifest.archiveSize = file.size();
+    const uint64_t directoryOffset = ReadDirectory(file, who, manifest);
+    if (listing && !ListingAgrees(*listing, manifest.entries))
+        throw WriteError(who + ": the plug-in lists other entries than the archive's directory holds");
+
+    uint64_t carried = 0;
+    ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");
+    ReasonList tooMuch("too many bytes to carry in the manifest");
+    files::WindowReader heads(file.file());
+    uint64_t offset = kArchiveHeaderSize;
+    for (size_t i = 0; i < manifest.entries.size(); ++i) {
+        ManifestEntry& entry = manifest.entries[i];
+        if (offset + entry.storedSize > file.size())
+            pastTheEnd.Add(Shown(entry.nameField));
+        else
+            DescribeEntry(file, heads, offset, listing ? std::optional<EntryKind>((*listing)[i].kind) : std::nullopt,
+                          entry, &carried, tooMuch);
+        offset += entry.storedSize;
+    }
+    CarryLayout(file, directoryOffset, manifest, &carried, tooMuch);
     pastTheEnd.MoveInto(manifest.notExact);
     tooMuch.MoveInto(manifest.notExact);
     return manifest;
 }
+
+}  // namespace
+
+Manifest DescribeArchive(const fs::path& path, const std::vector<ListedEntry>& listing) {
+    return Describe(path, &listing);
+}
+
+Manifest DescribeArchive(const fs::path& path) { return Describe(path, nullptr); }
 
 std::string ManifestToJson(const Manifest& manifest) {
     json archive = {{"name", manifest.archiveName},

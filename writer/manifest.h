@@ -30,8 +30,9 @@ struct ManifestError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-enum class EntryKind { File, Picture, Audio };
-const char* KindName(EntryKind kind);
+// What an entry is: the one rule of the formats' shared facts.
+using ::EntryKind;
+using ::KindName;
 
 // What an extracted file holds.
 enum class WrittenForm {
@@ -75,11 +76,24 @@ struct Manifest {
     std::vector<ManifestEntry> entries;  // in directory order
 };
 
+// What the archive plug-in listed of an entry, as the host read it.
+struct ListedEntry {
+    uint32_t storedSize = 0;
+    EntryKind kind = EntryKind::File;
+};
+
 // Everything the archive itself says: header, layout, and for each entry
-// its name field, size, kind (the plug-ins' own rules: coded audio, packed
-// picture, else a file), audio header and trailing bytes, picture
-// signature. Extraction adds decoded names, written files and hashes.
-// Throws WriteError when the file cannot be read or is not an archive.
+// its name field, size, audio header and trailing bytes, picture
+// signature; each entry's kind is the one `listing` gives, so the manifest
+// and the extraction it records never disagree on what an entry is.
+// Extraction adds decoded names, written files and hashes. Throws
+// WriteError when the file cannot be read, is not an archive, or does not
+// hold what the listing says (it changed since).
+Manifest DescribeArchive(const std::filesystem::path& archive, const std::vector<ListedEntry>& listing);
+
+// The same with each kind told from the archive's bytes alone
+// (ClassifyEntry, at the size the archive plug-in delivers the entry), for
+// callers without the plug-in's listing.
 Manifest DescribeArchive(const std::filesystem::path& archive);
 
 // The manifest as JSON, and back. The reader takes nothing on trust: wrong
@@ -95,10 +109,6 @@ void WriteManifestFile(const std::filesystem::path& folder, const Manifest& mani
 // True for a relative path a manifest may name: '/'-separated parts, none
 // empty, "." or "..", no '\', ':' or control characters.
 bool IsSafeRelativePath(const std::string& path);
-
-// ASCII letters in lower case: the key under which paths and entry names
-// that differ only in letter case are one.
-std::string FoldCase(std::string text);
 
 // The WAVE length an extracted coded-audio entry has: 46 + 2N.
 uint64_t WaveSizeOf(const std::vector<uint8_t>& audioHeader);

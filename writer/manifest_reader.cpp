@@ -7,12 +7,20 @@
 #include <algorithm>
 
 #include "manifest.h"
+#include "path_case.h"
 #include "content_hash.h"
 #include "zorvan_format.h"
 
 namespace writer {
 
 namespace {
+
+// Digests are compared as HexString writes them.
+std::string HexInLowerCase(std::string hex) {
+    for (char& c : hex)
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    return hex;
+}
 
 using json = nlohmann::json;
 
@@ -340,7 +348,7 @@ private:
         } else if (key == "xxh64") {
             uint8_t digest[8];
             HexOfLength(text, [this] { return ValueWhere(); }, digest, sizeof digest);
-            file_.hash = FoldCase(std::move(text));  // as HexString writes it
+            file_.hash = HexInLowerCase(std::move(text));  // as HexString writes it
         } else if (text == "stored" || text == "wave") {  // "holds"
             entry_.form = text == "wave" ? WrittenForm::Wave : WrittenForm::Stored;
         } else {
@@ -399,7 +407,7 @@ void Reader::CheckWhole() const {
                     entry.audioTrailing.size() != entry.storedSize)
             Bad("entries[" + std::to_string(i) + "]", "has a stored size that is not its header, codes and trailing bytes");
         for (const std::optional<WrittenFile>* file : {&entry.file, &entry.converted})
-            if (*file) paths.emplace_back(FoldCase((*file)->path), i);
+            if (*file) paths.emplace_back(files::FoldPathForFileSystem((*file)->path), i);
     }
     std::sort(paths.begin(), paths.end());
     for (size_t i = 1; i < paths.size(); ++i)

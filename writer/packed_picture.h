@@ -1,34 +1,20 @@
-// Packed pictures from PNG files and plain Windows bitmap files: the bitmap
-// file image at the chosen depth, LZSS-packed behind the 10-byte header
-// ("B1" or "E1", the packed length, the unpacked length).
-//
-// A PNG's depth, unless the caller chooses one:
-//   palette, and grey of 1 to 16 bits  -> 8-bit palette picture (grey as a
-//                                         ramp of grey entries)
-//   RGB                                -> 24-bit
-//   RGB with alpha, grey with alpha    -> 32-bit (blue, green, red, alpha)
-// 16-bit samples are rounded to 8 bits. A palette's or colour key's
-// transparency (tRNS) is kept only at 32 bits; elsewhere it is dropped, with
-// a note. A chosen depth of 1, 4 or 8 takes any picture whose colours fit
-// (a palette picture: every pixel's index below 2, 16 or 256; any other
-// picture: at most that many distinct opaque colours); 24 takes any picture
-// without transparent pixels; 32 takes every picture. What does not fit is
-// refused with a message that says why. The pictures are written bottom-up
-// with uncompressed rows, biClrUsed set to the palette's entries.
-//
-// A plain bitmap file is packed byte for byte, once it is known to be one
-// the picture plug-in delivers as it is meant: a 40-byte info header, a
-// depth and compression that go together, the pixels directly behind the
-// colour table or masks, and all rows present.
+// Packed pictures: a bitmap file image LZSS-packed behind the 10-byte
+// header ("B1" or "E1", the packed length, the unpacked length), from a PNG
+// (png_reading.h, at the depth picture_depth.h chooses, written as
+// bitmap_file.h writes it) or from a plain bitmap file packed as it is
+// (plain_bitmap.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "lzss_encoder.h"
+#include "picture_depth.h"
+#include "plain_bitmap.h"
 #include "zorvan_format.h"
 
 namespace writer {
@@ -39,6 +25,14 @@ struct PictureError : std::runtime_error {
 
 enum class PackedSignature { B1, E1 };
 
+// Whether the packed picture file `packed` gives back `bitmap` (the bitmap
+// file packed into it) through the picture plug-in's own decoder. The
+// caller supplies it from the plug-in's exports, so every picture written
+// is checked by the reader that will read it; the writer carries no
+// decoder of its own.
+using PackedPictureCheck =
+    std::function<bool(const std::vector<uint8_t>& packed, const uint8_t* bitmap, size_t size)>;
+
 struct PackOptions {
     PackedSignature signature = PackedSignature::B1;
     // 0, or 1, 4, 8, 24 or 32: the depth to write; a picture that does not
@@ -48,6 +42,7 @@ struct PackOptions {
     // keeps the replaced picture's depth), the picture's own otherwise.
     uint16_t preferredDepth = 0;
     LzssParse parse = LzssParse::Optimal;
+    PackedPictureCheck check;  // none: the packing is not checked
 };
 
 struct PackedPicture {
@@ -58,7 +53,6 @@ struct PackedPicture {
 };
 
 bool LooksLikePng(const uint8_t* data, size_t size);
-bool LooksLikePlainBitmap(const uint8_t* data, size_t size);
 // A header the picture plug-in accepts: "B1" or "E1" and two nonzero lengths.
 bool LooksLikePackedPicture(const uint8_t* data, size_t size);
 
@@ -66,14 +60,9 @@ bool LooksLikePackedPicture(const uint8_t* data, size_t size);
 // picture. Throws PictureError.
 PackedPicture PackPicture(const uint8_t* data, size_t size, const PackOptions& options);
 
-// The steps on their own. A PNG to a bitmap file image: *bitCount receives
-// its depth, notes what the user should know.
-std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t depth, uint16_t preferredDepth,
-                                   uint16_t* bitCount, std::vector<std::string>* notes);
-// Throws PictureError unless the plug-in delivers this bitmap file as it is
-// meant; returns its bit count.
-uint16_t CheckPlainBitmap(const uint8_t* data, size_t size);
-// The packed picture file holding the `size` bytes of `bitmap`.
-std::vector<uint8_t> PackBitmapFile(const uint8_t* bitmap, size_t size, PackedSignature signature, LzssParse parse);
+// The packed picture file holding the `size` bytes of `bitmap`, checked
+// with `check` when one is given.
+std::vector<uint8_t> PackBitmapFile(const uint8_t* bitmap, size_t size, PackedSignature signature, LzssParse parse,
+                                    const PackedPictureCheck& check = {});
 
 }  // namespace writer

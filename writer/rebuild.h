@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "archive_writer.h"
+#include "file_look.h"
 #include "lzss_encoder.h"
 #include "manifest.h"
+#include "packed_picture.h"
 
 namespace writer {
 
@@ -27,7 +29,9 @@ struct BuildOptions {
     std::filesystem::path output;
     // Told of each file as planning reads it and of each entry as the build
     // writes it (who, and how many bytes), for a progress display.
-    std::function<void(const std::string& label, uint64_t bytes)> onProgress;
+    ProgressCallback onProgress;
+    // Checks each picture packed, through the picture plug-in.
+    PackedPictureCheck checkPicture;
 };
 
 // UTF-8 entry name to the archive's code page; nullopt when it cannot be
@@ -89,10 +93,24 @@ RebuildPlan PlanFolderArchive(const std::filesystem::path& folder, ArchiveSignat
 RebuildPlan PlanFilesArchive(const std::vector<std::filesystem::path>& files, ArchiveSignature signature,
                              const NameEncoder& encodeName, const BuildOptions& options);
 
-// What the plan does, for a dry run and the report after a build: one line
+// What the plan does, for a dry run and the report after a build: a row
 // per entry that is not kept as it was (every entry with `everyEntry`),
-// then one line that sums up and says whether the result is the original
-// archive byte for byte, and why not.
+// then a row per file that takes no part ("ignore", with only a reason).
+struct ReportRow {
+    std::string action;  // ActionName, or "ignore"
+    std::string name;    // the entry's name; empty for "ignore"
+    std::string file;    // the file it comes from, when that is not its name
+    std::string reason;
+};
+std::vector<ReportRow> PlanRows(const RebuildPlan& plan, bool everyEntry);
+
+// The line that sums the plan up and says whether the result is the
+// original archive byte for byte, and why not.
+std::string PlanSummary(const RebuildPlan& plan);
+
+// The rows as tab-separated text (action, name, "(file)" when given,
+// reason), then
+// the summary: for logs and tests.
 std::vector<std::string> PlanReport(const RebuildPlan& plan, bool everyEntry);
 
 // Writes the archive the plan describes into `sink`. Changed entries are

@@ -511,6 +511,34 @@ def check_folder_build(zorv, work):
     assert got == files, sorted(got)
 
 
+def check_build_leaves_out(zorv, work):
+    """A folder build leaves out hidden paths at any depth and never follows
+    a link, saying each with -v. Wine shows a Unix link to a folder to
+    Windows programs as a reparse point, and a link to a file as the file
+    itself, so only the folder link is sure to be seen as one there."""
+    folder = os.path.join(work, "leave-out")
+    outside = os.path.join(work, "leave-out-outside")
+    for path in ("A.TXT", ".top", ".git/config", "SUB/.cache/X", "SUB/B.TXT"):
+        os.makedirs(os.path.dirname(os.path.join(folder, path)), exist_ok=True)
+        with open(os.path.join(folder, path), "wb") as f:
+            f.write(path.encode())
+    os.makedirs(os.path.join(outside, "deep"))
+    with open(os.path.join(outside, "deep", "SECRET.TXT"), "wb") as f:
+        f.write(b"not to be packed")
+    os.symlink(os.path.join(outside, "deep", "SECRET.TXT"), os.path.join(folder, "LINK.TXT"))
+    os.symlink(outside, os.path.join(folder, "LINKDIR"))
+    code, out, err = zorv.run(["build", "-v", "leave-out", "-o", "leave-out.dat"], work)
+    assert code == 0, err
+    names = [entry["name"] for entry in listing(zorv, work, "leave-out.dat")]
+    file_link_followed = zorv.wine and "LINK.TXT" in names
+    assert names == ["A.TXT"] + (["LINK.TXT"] if file_link_followed else []) + ["SUB\\B.TXT"], names
+    said = err.decode("utf-8", errors="replace")
+    for ignored in ("'.top': a hidden file", "'.git/config': in a hidden folder", "'SUB/.cache/X': in a hidden folder",
+                    "'LINKDIR': a symbolic link, never followed"):
+        assert ignored in said, (ignored, said)
+    assert file_link_followed or "'LINK.TXT': a symbolic link, never followed" in said, said
+
+
 def check_round_trips(zorv, work):
     """archive -> zorv extract -> zorv build gives the archive back byte for
     byte, whatever the archive holds and however it was extracted."""
@@ -749,12 +777,14 @@ def main():
         checks = [lambda: check_transcript(zorv, work, options.update), lambda: check_files_and_json(zorv, work),
                   lambda: check_transcript_outputs(zorv, work), lambda: check_round_trips(zorv, work),
                   lambda: check_pack_pixels(zorv, work), lambda: check_audio_encoding(zorv, work),
-                  lambda: check_folder_build(zorv, work), lambda: check_hostile(zorv, work),
+                  lambda: check_folder_build(zorv, work), lambda: check_build_leaves_out(zorv, work),
+                  lambda: check_hostile(zorv, work),
                   lambda: check_interrupted(zorv, work), lambda: check_missing_plugins(zorv, work),
                   lambda: check_named_pipes(zorv, work), lambda: check_raw_memory(zorv, work),
                   lambda: check_hostile_file_names(zorv, work), lambda: check_entry_past_2_gib(zorv, work)]
         names = ["transcript", "files and JSON", "edited rebuild and refusals", "round trips", "pack pixels",
-                 "audio encoding", "folder build", "hostile archive", "interrupted extraction", "missing plug-ins", "named pipes",
+                 "audio encoding", "folder build", "hidden paths and links left out", "hostile archive",
+                 "interrupted extraction", "missing plug-ins", "named pipes",
                  "raw extraction memory", "hostile file names",
                  "entry past 2 GiB (ZORV_SLOW_TESTS=1)"]
         chosen = [(name, check) for name, check in zip(names, checks) if not options.only or options.only in name]

@@ -240,6 +240,29 @@ TEST(Rebuild, LayoutsItCannotReproduceAreSaidPlainlyAndStillBuildARightArchive) 
         EXPECT_EQ(writer_test::GetEntry(rebuilt.string(), listing[i].position), recipe.entries[i].data);
 }
 
+// Hidden paths (a part that starts with a dot, at any depth) and links are
+// left out and said; a link is never followed, to a file or to a folder.
+TEST(Build, HiddenPathsAndLinksAreLeftOutAndSaid) {
+    ScratchFolder scratch;
+    for (const char* path : {"in/A.TXT", "in/.top", "in/.git/config", "in/.git/refs/HEAD", "in/SUB/.cache/X",
+                             "in/SUB/B.TXT", "outside/SECRET.TXT"})
+        scratch.Write(path, Bytes(3, 1));
+    fs::create_directory_symlink(scratch.path() / "outside", scratch.path() / "in" / "LINKDIR");
+    fs::create_symlink(scratch.path() / "outside" / "SECRET.TXT", scratch.path() / "in" / "LINK.TXT");
+    const writer::RebuildPlan plan =
+        writer::PlanFolderArchive(scratch.path() / "in", writer::ArchiveSignature::Zrv01, AsciiNames, {});
+    std::vector<std::string> names;
+    for (const writer::PlanItem& item : plan.items) names.push_back(item.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"A.TXT", "SUB\\B.TXT"}));
+    std::vector<std::string> ignored = plan.ignored;
+    std::sort(ignored.begin(), ignored.end());
+    EXPECT_EQ(ignored, (std::vector<std::string>{"'.git/config': in a hidden folder",
+                                                 "'.git/refs/HEAD': in a hidden folder", "'.top': a hidden file",
+                                                 "'LINK.TXT': a symbolic link, never followed",
+                                                 "'LINKDIR': a symbolic link, never followed",
+                                                 "'SUB/.cache/X': in a hidden folder"}));
+}
+
 TEST(Build, AFolderBecomesAnArchiveThePluginListsAndExtracts) {
     ScratchFolder scratch;
     const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
