@@ -159,8 +159,8 @@ std::string CheckInputs(const BuildOptions& options, std::string& folder) {
 // Files were given or found, but none could be taken in: each is named.
 bool NothingToBuild(const writer::RebuildPlan& plan, const std::string& folder, Console& console) {
     if (!plan.items.empty() || plan.ignored.empty()) return false;
-    for (const std::string& line : writer::PlanReport(plan, false))
-        if (line.rfind("ignore\t", 0) == 0) console.Error("", ReportLine(line));
+    for (const writer::ReportRow& row : writer::PlanRows(plan, false))
+        if (row.action == "ignore") console.Error("", ReportLine(row));
     console.Error(folder, "nothing to build: no file could be taken in");
     return true;
 }
