@@ -38,6 +38,7 @@ struct ExtractOptions {
     std::string outputFolder;
     std::vector<std::string> kinds;  // "audio", "picture", "file"; empty: all
     bool convert = false;
+    int pngLevel = host::kDefaultPngLevel;
     bool raw = false;
     ExistingPolicy existing = ExistingPolicy::Refuse;
     bool directWrites = false;  // benchmarks only
@@ -47,6 +48,7 @@ struct ConvertOptions {
     std::vector<std::string> pictures;
     std::string output;
     std::string format = "png";
+    int pngLevel = host::kDefaultPngLevel;
     ExistingPolicy existing = ExistingPolicy::Refuse;
 };
 

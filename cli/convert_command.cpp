@@ -15,7 +15,7 @@ int RunConvert(const ConvertOptions& options, Console& console) {
         if (!pictures.IsSupported(path, host::PicturePlugin::ReadHead(path).data())) throw host::HostError("not a ZORVAN packed picture");
         tally.Usable();
         host::PictureParts parts = pictures.GetPicture(path);
-        host::PictureFile result = toPng ? host::PictureToPng(parts) : host::PictureToBitmapFile(parts);
+        host::PictureFile result = toPng ? host::PictureToPng(parts, {options.pngLevel}) : host::PictureToBitmapFile(parts);
         const std::string name = host::ReplaceExtension(files::BaseName(path), toPng ? ".png" : ".bmp");
         const std::string shown = outputs.Write(name, result.bytes.data(), result.bytes.size());
         if (!shown.empty()) {

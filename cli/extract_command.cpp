@@ -154,7 +154,7 @@ private:
         host::PictureParts parts = plugins_.pictures.GetPicture(bytes.data, bytes.size);
         const host::ByteSpan info = parts.info.Bytes();
         if (info.size >= 16) manifest.RecordBitCount(entry.index, ReadLe16(info.data + 14));
-        host::PictureFile png = host::PictureToPng(parts);
+        host::PictureFile png = host::PictureToPng(parts, {options_.pngLevel});
         const host::ByteSpan pngBytes{png.bytes.data(), png.bytes.size()};
         const std::string pngRelative = InFolder(job, paths.png);
         if (!Write(pngRelative, pngBytes, false)) {

@@ -44,6 +44,14 @@ void AddOutputFileOrFolder(CLI::App* command, std::string& output) {
     command->add_option("-o,--output", output, "Output file (one picture) or folder (default: the current folder)");
 }
 
+CLI::Option* AddPngLevel(CLI::App* command, int& level) {
+    return command
+        ->add_option("--png-level", level,
+                     "PNG compression, 0 (none, fastest) to 12 (smallest, slowest); default " +
+                         std::to_string(host::kDefaultPngLevel))
+        ->check(CLI::Range(host::kMinPngLevel, host::kMaxPngLevel));
+}
+
 void AddExistingPolicy(CLI::App* command, cli::ExistingPolicy& policy) {
     auto* overwrite = command->add_flag_callback(
         "--overwrite", [&policy] { policy = cli::ExistingPolicy::Overwrite; },
@@ -113,6 +121,7 @@ int main(int argc, char** argv) {
     auto* rawFlag = extractCommand->add_flag(
         "--raw", extract.raw, "Write every entry's stored bytes unchanged, coded audio included");
     convertFlag->excludes(rawFlag);
+    AddPngLevel(extractCommand, extract.pngLevel)->needs(convertFlag);
     AddExistingPolicy(extractCommand, extract.existing);
     extractCommand->add_flag("--bench-direct-writes", extract.directWrites)->group("");
 
@@ -123,6 +132,7 @@ int main(int argc, char** argv) {
     convertCommand->add_option("--format", convert.format,
                                "png (what a viewer draws) or bmp (the unpacked bitmap as it is)")
         ->check(CLI::IsMember({"png", "bmp"}));
+    AddPngLevel(convertCommand, convert.pngLevel);
     AddExistingPolicy(convertCommand, convert.existing);
 
     cli::PackOptions pack;
