@@ -1,5 +1,5 @@
-# Libraries the tools build on: libspng (reading PNG), libdeflate (the
-# compression of the PNG we write), CLI11 (arguments) and nlohmann-json
+# Libraries the tools build on: libspng (reading PNG), libdeflate and zlib
+# (the compression of the PNG we write), CLI11 (arguments) and nlohmann-json
 # (JSON), each as one target: zorv_png, zorv_deflate, zorv_cli11, zorv_json.
 if(WIN32)
   # Debian packages these for its own architectures only. libspng is built
@@ -24,6 +24,7 @@ if(WIN32)
   target_compile_definitions(zorv_deflate PUBLIC LIBDEFLATE_STATIC)
   target_compile_options(zorv_deflate PRIVATE -w)
   target_include_directories(zorv_deflate SYSTEM PUBLIC ${DEFLATE_DIR})
+  target_link_libraries(zorv_deflate PUBLIC /usr/i686-w64-mingw32/lib/libz.a)
 
   set(HEADER_ONLY_DIR ${CMAKE_BINARY_DIR}/header-only)
   file(MAKE_DIRECTORY ${HEADER_ONLY_DIR})
@@ -43,7 +44,8 @@ else()
   target_link_libraries(zorv_png INTERFACE PkgConfig::SPNG)
   pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
   add_library(zorv_deflate INTERFACE)
-  target_link_libraries(zorv_deflate INTERFACE PkgConfig::DEFLATE)
+  find_package(ZLIB REQUIRED)
+  target_link_libraries(zorv_deflate INTERFACE PkgConfig::DEFLATE ZLIB::ZLIB)
   find_package(CLI11 REQUIRED)
   add_library(zorv_cli11 INTERFACE)
   target_link_libraries(zorv_cli11 INTERFACE CLI11::CLI11)

@@ -1,8 +1,10 @@
 #include "png_file.h"
 
 #include <libdeflate.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -26,6 +28,8 @@ void CheckShape(const Pixels& p) {
     if (p.width == 0 || p.height == 0 || p.width > 0x7FFFFFFFu || p.height > 0x7FFFFFFFu ||
         p.rows.size() != perRow * p.height)
         throw RenderError("pixel rows do not match the picture's size");
+    // PNG's rows (a filter byte each) in one buffer of this address space.
+    if ((perRow + 1) * p.height > uint64_t(PTRDIFF_MAX)) throw HostError("the picture is too large for one PNG");
     if (!p.indexed) return;
     const uint8_t depth = p.bitDepth;
     if ((depth != 1 && depth != 2 && depth != 4 && depth != 8) || p.palette.empty() ||
@@ -55,6 +59,9 @@ void RewriteRowsInPlace(Bytes& rows, uint32_t height, size_t inBytes, size_t out
 // screen content alike; all five are weighed in one pass.
 void FilterRgbRows(Bytes& rows, uint32_t width, uint32_t height, int choices) {
     const size_t rowBytes = size_t(width) * 3;
+    // CheckShape has seen to it; said again so that a 32-bit compiler sees
+    // every copy of a row bounded.
+    if (rowBytes > size_t(PTRDIFF_MAX)) throw HostError("the picture is too large for one PNG");
     // Zeros above the first row, then the four filtered candidates.
     Bytes scratch(rowBytes * 5, 0);
     const uint8_t* const zeros = scratch.data();
@@ -132,21 +139,61 @@ void AppendHeader(Bytes& png, const Pixels& p) {
     EndChunk(png, plte);
 }
 
-// The filtered rows go straight from libdeflate into one IDAT chunk: the
-// output is sized by its bound up front, so nothing is copied after.
-void AppendImageData(Bytes& png, const Bytes& filtered, int level) {
+// The filtered rows as a zlib stream of literals only (zlib's Huffman-only
+// strategy): into `out` when given, else only counted. Returns its size, or
+// 0 when it would not fit in `capacity` bytes.
+size_t DeflateLiteralsOnly(const Bytes& filtered, uint8_t* out, size_t capacity) {
+    z_stream stream = {};
+    if (deflateInit2(&stream, 9, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY) != Z_OK) throw std::bad_alloc();
+    std::unique_ptr<z_stream, int (*)(z_stream*)> end(&stream, deflateEnd);
+    uint8_t sink[1 << 16];
+    size_t total = 0;
+    const uint8_t* in = filtered.data();
+    size_t left = filtered.size();
+    for (int flush = Z_NO_FLUSH;;) {
+        // zlib counts in 32 bits: the input goes in by pieces.
+        if (stream.avail_in == 0 && left > 0) {
+            const size_t piece = std::min<size_t>(left, 1u << 30);
+            stream.next_in = const_cast<uint8_t*>(in);
+            stream.avail_in = static_cast<uInt>(piece);
+            in += piece;
+            left -= piece;
+        }
+        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        const size_t room = out ? std::min<size_t>(capacity - total, sizeof sink) : sizeof sink;
+        if (room == 0) return 0;
+        stream.next_out = out ? out + total : sink;
+        stream.avail_out = static_cast<uInt>(room);
+        const int result = deflate(&stream, flush);
+        if (result == Z_STREAM_ERROR) throw HostError("PNG compression failed");
+        total += room - stream.avail_out;
+        if (result == Z_STREAM_END) return total <= capacity ? total : 0;
+    }
+}
+
+// The filtered rows go straight into one IDAT chunk, its size checked
+// against the compressed bound before anything is allocated. libdeflate's
+// matches win on screen content and drawn pictures; a photograph's
+// filtered rows repeat too little for matches to pay, and there coding
+// every byte as a literal is smaller than any of libdeflate's levels
+// (bench/png_bench). So both are weighed: the literals are counted first,
+// cheaply, and libdeflate is given one byte less than that; when it does
+// not fit, the literals are written.
+void AppendImageData(Bytes& png, const Bytes& filtered, int level, bool tryLiterals) {
     Compressor compressor(libdeflate_alloc_compressor(level), libdeflate_free_compressor);
     if (!compressor) throw std::bad_alloc();
     const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filtered.size());
-    // A chunk holds at most 2^31 - 1 bytes; the bound is checked before allocating.
+    // A chunk holds at most 2^31 - 1 bytes.
     constexpr uint64_t kMaxChunk = 0x7FFFFFFF;
     if (bound < filtered.size() || bound > kMaxChunk || bound > png.max_size() - png.size() - 64)
         throw HostError("the picture is too large for one PNG");
+    const size_t literals = tryLiterals ? DeflateLiteralsOnly(filtered, nullptr, bound) : 0;
+    const size_t room = literals > 0 ? literals - 1 : bound;
     png.reserve(png.size() + 8 + bound + 4 + 12);  // with the CRC and the end chunk
     const size_t idat = BeginChunk(png, "IDAT");
     png.resize(idat + 8 + bound);
-    const size_t written =
-        libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(), &png[idat + 8], bound);
+    size_t written = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(), &png[idat + 8], room);
+    if (written == 0 && literals > 0) written = DeflateLiteralsOnly(filtered, &png[idat + 8], literals);
     if (written == 0) throw HostError("PNG compression failed");
     png.resize(idat + 8 + written);
     EndChunk(png, idat);
@@ -163,7 +210,8 @@ std::vector<uint8_t> EncodePng(Pixels pixels, const PngSettings& settings) {
     AppendHeader(png, pixels);
     if (pixels.indexed) PackIndexRows(pixels.rows, pixels.width, pixels.height, pixels.bitDepth);
     else FilterRgbRows(pixels.rows, pixels.width, pixels.height, settings.filterChoice);
-    AppendImageData(png, pixels.rows, settings.level);
+    // Palette pictures win with matches alone; level 0 asks for no compression.
+    AppendImageData(png, pixels.rows, settings.level, !pixels.indexed && settings.level > 0);
     pixels.rows = Bytes();
     const size_t iend = BeginChunk(png, "IEND");
     EndChunk(png, iend);
