@@ -5,7 +5,7 @@
 // packages. Runs are interleaved and summarised by medians; every file lives
 // under /dev/shm.
 //
-//   png_bench [--rounds N] [--level L]  the default settings against convert
+//   png_bench [--rounds N] [--level L,...]  the default settings (or these levels) against convert
 //   png_bench --sweep [--rounds N]      each level and filter set, then convert
 //   png_bench --command 'CMD' [--rounds N]
 //       a converter program against convert, e.g.
@@ -270,13 +270,16 @@ int main(int argc, char** argv) {
     int rounds = 9;
     bool sweep = false;
     std::string command;
-    host::PngSettings settings;
+    std::vector<int> levels;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--sweep") sweep = true;
         else if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--command" && i + 1 < argc) command = argv[++i];
-        else if (arg == "--level" && i + 1 < argc) settings.level = std::atoi(argv[++i]);
+        else if (arg == "--level" && i + 1 < argc) {
+            std::istringstream list(argv[++i]);
+            for (std::string level; std::getline(list, level, ',');) levels.push_back(std::atoi(level.c_str()));
+        }
         else {
             std::fprintf(stderr, "usage: png_bench [--sweep | --level L | --command 'CMD {bmp}|{packed} {out}'] [--rounds N]\n");
             return 3;
@@ -284,11 +287,21 @@ int main(int argc, char** argv) {
     }
     try {
         if (sweep) return Run(Candidates(), rounds);
-        Contender ours;
-        ours.label = command.empty() ? "RenderDib + EncodePng, level " + std::to_string(settings.level) : command;
-        ours.command = command;
-        ours.settings = settings;
-        return Run({ours}, rounds);
+        if (!command.empty()) {
+            Contender ours;
+            ours.label = command;
+            ours.command = command;
+            return Run({ours}, rounds);
+        }
+        if (levels.empty()) levels.push_back(host::kDefaultPngLevel);
+        std::vector<Contender> ours;
+        for (int level : levels) {
+            Contender c;
+            c.label = "RenderDib + EncodePng, level " + std::to_string(level);
+            c.settings.level = level;
+            ours.push_back(c);
+        }
+        return Run(ours, rounds);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "png_bench: %s\n", e.what());
         return 1;

@@ -141,7 +141,7 @@ void AppendHeader(Bytes& png, const Pixels& p) {
 
 // The filtered rows as a zlib stream of literals only (zlib's Huffman-only
 // strategy): into `out` when given, else only counted. Returns its size, or
-// 0 when it would not fit in `capacity` bytes.
+// 0 as soon as it is past `capacity` bytes.
 size_t DeflateLiteralsOnly(const Bytes& filtered, uint8_t* out, size_t capacity) {
     z_stream stream = {};
     if (deflateInit2(&stream, 9, Z_DEFLATED, 15, 9, Z_HUFFMAN_ONLY) != Z_OK) throw std::bad_alloc();
@@ -150,7 +150,7 @@ size_t DeflateLiteralsOnly(const Bytes& filtered, uint8_t* out, size_t capacity)
     size_t total = 0;
     const uint8_t* in = filtered.data();
     size_t left = filtered.size();
-    for (int flush = Z_NO_FLUSH;;) {
+    for (;;) {
         // zlib counts in 32 bits: the input goes in by pieces.
         if (stream.avail_in == 0 && left > 0) {
             const size_t piece = std::min<size_t>(left, 1u << 30);
@@ -159,15 +159,15 @@ size_t DeflateLiteralsOnly(const Bytes& filtered, uint8_t* out, size_t capacity)
             in += piece;
             left -= piece;
         }
-        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
         const size_t room = out ? std::min<size_t>(capacity - total, sizeof sink) : sizeof sink;
         if (room == 0) return 0;
         stream.next_out = out ? out + total : sink;
         stream.avail_out = static_cast<uInt>(room);
-        const int result = deflate(&stream, flush);
+        const int result = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
         if (result == Z_STREAM_ERROR) throw HostError("PNG compression failed");
         total += room - stream.avail_out;
-        if (result == Z_STREAM_END) return total <= capacity ? total : 0;
+        if (total > capacity) return 0;
+        if (result == Z_STREAM_END) return total;
     }
 }
 
@@ -176,9 +176,9 @@ size_t DeflateLiteralsOnly(const Bytes& filtered, uint8_t* out, size_t capacity)
 // matches win on screen content and drawn pictures; a photograph's
 // filtered rows repeat too little for matches to pay, and there coding
 // every byte as a literal is smaller than any of libdeflate's levels
-// (bench/png_bench). So both are weighed: the literals are counted first,
-// cheaply, and libdeflate is given one byte less than that; when it does
-// not fit, the literals are written.
+// (bench/png_bench). Only where libdeflate leaves more than a quarter of
+// the rows can literals win, so only there are they counted, and written
+// over libdeflate's stream when smaller.
 void AppendImageData(Bytes& png, const Bytes& filtered, int level, bool tryLiterals) {
     Compressor compressor(libdeflate_alloc_compressor(level), libdeflate_free_compressor);
     if (!compressor) throw std::bad_alloc();
@@ -187,14 +187,17 @@ void AppendImageData(Bytes& png, const Bytes& filtered, int level, bool tryLiter
     constexpr uint64_t kMaxChunk = 0x7FFFFFFF;
     if (bound < filtered.size() || bound > kMaxChunk || bound > png.max_size() - png.size() - 64)
         throw HostError("the picture is too large for one PNG");
-    const size_t literals = tryLiterals ? DeflateLiteralsOnly(filtered, nullptr, bound) : 0;
-    const size_t room = literals > 0 ? literals - 1 : bound;
     png.reserve(png.size() + 8 + bound + 4 + 12);  // with the CRC and the end chunk
     const size_t idat = BeginChunk(png, "IDAT");
     png.resize(idat + 8 + bound);
-    size_t written = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(), &png[idat + 8], room);
-    if (written == 0 && literals > 0) written = DeflateLiteralsOnly(filtered, &png[idat + 8], literals);
+    uint8_t* const data = &png[idat + 8];
+    size_t written = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(), data, bound);
     if (written == 0) throw HostError("PNG compression failed");
+    if (tryLiterals && written > filtered.size() / 4) {
+        const size_t literals = DeflateLiteralsOnly(filtered, nullptr, written - 1);
+        if (literals > 0) written = DeflateLiteralsOnly(filtered, data, literals);
+        if (written == 0) throw HostError("PNG compression failed");
+    }
     png.resize(idat + 8 + written);
     EndChunk(png, idat);
 }
