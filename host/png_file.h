@@ -20,7 +20,8 @@ enum PngFilterChoice : int {
     kPngAllFilters = kPngFilterNone | kPngFilterSub | kPngFilterUp | kPngFilterAverage | kPngFilterPaeth,
 };
 
-// libdeflate's levels: 0 stores, 12 is the smallest and slowest. The default
+// libdeflate's levels: 0 stores, 12 is the smallest and slowest (from 1 on,
+// a photograph's rows may be coded as literals instead, when smaller). The default
 // was chosen with bench/png_bench on photographs, drawn pictures and the
 // generated ones: the lowest level whose PNG is no larger than
 // ImageMagick's on every one of them.
