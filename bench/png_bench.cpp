@@ -293,11 +293,12 @@ int main(int argc, char** argv) {
             ours.command = command;
             return Run({ours}, rounds);
         }
-        if (levels.empty()) levels.push_back(host::kDefaultPngLevel);
+        if (levels.empty()) levels.push_back(host::kPngLevelByKind);
         std::vector<Contender> ours;
         for (int level : levels) {
             Contender c;
-            c.label = "RenderDib + EncodePng, level " + std::to_string(level);
+            c.label = level == host::kPngLevelByKind ? "RenderDib + EncodePng, default level"
+                                                     : "RenderDib + EncodePng, level " + std::to_string(level);
             c.settings.level = level;
             ours.push_back(c);
         }

@@ -38,7 +38,7 @@ struct ExtractOptions {
     std::string outputFolder;
     std::vector<std::string> kinds;  // "audio", "picture", "file"; empty: all
     bool convert = false;
-    int pngLevel = host::kDefaultPngLevel;
+    int pngLevel = host::kPngLevelByKind;
     bool raw = false;
     ExistingPolicy existing = ExistingPolicy::Refuse;
     bool directWrites = false;  // benchmarks only
@@ -48,7 +48,7 @@ struct ConvertOptions {
     std::vector<std::string> pictures;
     std::string output;
     std::string format = "png";
-    int pngLevel = host::kDefaultPngLevel;
+    int pngLevel = host::kPngLevelByKind;
     ExistingPolicy existing = ExistingPolicy::Refuse;
 };
 

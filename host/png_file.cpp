@@ -205,16 +205,19 @@ void AppendImageData(Bytes& png, const Bytes& filtered, int level, bool tryLiter
 }  // namespace
 
 std::vector<uint8_t> EncodePng(Pixels pixels, const PngSettings& settings) {
-    if (settings.level < kMinPngLevel || settings.level > kMaxPngLevel)
-        throw HostError("PNG level " + std::to_string(settings.level) + " is not in " +
-                        std::to_string(kMinPngLevel) + ".." + std::to_string(kMaxPngLevel));
+    const int level = settings.level != kPngLevelByKind ? settings.level
+                      : pixels.indexed                  ? kDefaultPalettePngLevel
+                                                        : kDefaultPngLevel;
+    if (level < kMinPngLevel || level > kMaxPngLevel)
+        throw HostError("PNG level " + std::to_string(level) + " is not in " + std::to_string(kMinPngLevel) +
+                        ".." + std::to_string(kMaxPngLevel));
     CheckShape(pixels);
     Bytes png;
     AppendHeader(png, pixels);
     if (pixels.indexed) PackIndexRows(pixels.rows, pixels.width, pixels.height, pixels.bitDepth);
     else FilterRgbRows(pixels.rows, pixels.width, pixels.height, settings.filterChoice);
     // Palette pictures win with matches alone; level 0 asks for no compression.
-    AppendImageData(png, pixels.rows, settings.level, !pixels.indexed && settings.level > 0);
+    AppendImageData(png, pixels.rows, level, !pixels.indexed && level > 0);
     pixels.rows = Bytes();
     const size_t iend = BeginChunk(png, "IEND");
     EndChunk(png, iend);

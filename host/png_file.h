@@ -21,14 +21,17 @@ enum PngFilterChoice : int {
 };
 
 // libdeflate's levels: 0 stores, 12 is the smallest and slowest (from 1 on,
-// a photograph's rows may be coded as literals instead, when smaller). The default
-// was chosen with bench/png_bench on photographs, drawn pictures and the
-// generated ones: the lowest level whose PNG is no larger than
-// ImageMagick's on every one of them.
-constexpr int kMinPngLevel = 0, kMaxPngLevel = 12, kDefaultPngLevel = 8;
+// a photograph's rows may be coded as literals instead, when smaller). The
+// defaults were chosen with bench/png_bench on photographs, drawn pictures
+// and the generated ones: for RGB the lowest level whose PNG is no larger
+// than ImageMagick's on every one of them; palette pictures are smaller
+// than that already at 7, and faster than before.
+constexpr int kMinPngLevel = 0, kMaxPngLevel = 12;
+constexpr int kDefaultPngLevel = 8, kDefaultPalettePngLevel = 7;
+constexpr int kPngLevelByKind = -1;  // the default of the picture's kind
 
 struct PngSettings {
-    int level = kDefaultPngLevel;
+    int level = kPngLevelByKind;
     // Truecolour only: each row takes the filter among these that leaves
     // the smallest sum of magnitudes. Palette indices are never filtered.
     int filterChoice = kPngAllFilters;

@@ -199,7 +199,7 @@ TEST(EncodePng, RefusesBrokenPixelsAndLevelsWithTheHostsErrors) {
     p.height = 2;
     p.rows.assign(4 * 2 * 3, 0);
     host::PngSettings settings;
-    for (int level : {-1, host::kMaxPngLevel + 1}) {
+    for (int level : {-2, host::kMaxPngLevel + 1}) {
         settings.level = level;
         EXPECT_THROW(host::EncodePng(p, settings), host::HostError);
     }
