@@ -1,10 +1,12 @@
 // Converting a plain bitmap file to PNG our way (read it, RenderDib,
 // EncodePng, write the PNG) against ImageMagick's `convert in.bmp out.png`,
-// on the 2048 x 2048 truecolour and palette benchmark pictures. Runs are
-// interleaved and summarised by medians; every file lives under /dev/shm.
+// on the generated 2048 x 2048 truecolour and palette pictures and on the
+// photographs and screen content that bench/png_corpus.py makes from Debian
+// packages. Runs are interleaved and summarised by medians; every file lives
+// under /dev/shm.
 //
-//   png_bench [--rounds N]          the chosen settings against convert
-//   png_bench --sweep [--rounds N]  each candidate setting, then convert
+//   png_bench [--rounds N] [--level L,...]  the default settings (or these levels) against convert
+//   png_bench --sweep [--rounds N]      each level and filter set, then convert
 //   png_bench --command 'CMD' [--rounds N]
 //       a converter program against convert, e.g.
 //       --command 'dist/zorv convert {packed} -o {out}'
@@ -13,6 +15,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,9 +27,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <spng.h>
-#include <zlib.h>
 
 #include "bench_timing.h"
 #include "bitmap_builder.h"
@@ -67,9 +67,28 @@ long FileSize(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
 }
 
+void Spawn(std::vector<std::string> args, const char* output = nullptr);
+
+// The real pictures, made by bench/png_corpus.py (which names each file it
+// writes on a line of its own), packed too when a command asks for that.
+std::vector<Picture> CorpusPictures(bool packed) {
+    const std::string list = kFolder + "/corpus.txt";
+    Spawn({ZORV_SOURCE_DIR "/bench/png_corpus.py", kFolder + "/corpus"}, list.c_str());
+    std::vector<Picture> pictures;
+    std::ifstream names(list);
+    for (std::string bmp; std::getline(names, bmp);) {
+        if (bmp.empty()) continue;
+        const std::string stem = bmp.substr(bmp.rfind('/') + 1, bmp.size() - bmp.rfind('/') - 5);
+        Picture p{stem, bmp, kFolder + "/corpus/" + stem + ".packed"};
+        if (packed) WriteFile(p.packed, bitmap_builder::PackBitmap(ReadFile(bmp)));
+        pictures.push_back(p);
+    }
+    return pictures;
+}
+
 // The benchmark pictures as bottom-up bitmap files; the palette picture gets
 // a table of 256 distinct colours.
-std::vector<Picture> WritePictures() {
+std::vector<Picture> WritePictures(bool packed) {
     using namespace test_images;
     mkdir(kFolder.c_str(), 0755);
     std::vector<Picture> pictures;
@@ -91,18 +110,18 @@ std::vector<Picture> WritePictures() {
         WriteFile(p.packed, bitmap_builder::PackBitmap(file));
         pictures.push_back(p);
     }
+    for (Picture& p : CorpusPictures(packed)) pictures.push_back(p);
     return pictures;
 }
 
-// What a host does with a plain bitmap file: the info part as GetPicture
-// sizes it (these two pictures: no masks), the bits behind it.
+// What a host does with a plain bitmap file: the info part (the header and
+// its table, up to where the bits start), the bits behind it.
 void ConvertInProcess(const std::string& in, const std::string& out, const host::PngSettings& settings) {
     const Bytes file = ReadFile(in);
-    uint32_t bitCount = file[28];
-    const size_t infoSize = bitCount <= 8 ? 40 + 4 * (size_t(1) << bitCount) : 40;
-    const uint8_t* info = file.data() + 14;
-    const host::Rendering r = host::RenderDib(info, infoSize, info + infoSize, file.size() - 14 - infoSize);
-    WriteFile(out, host::EncodePng(r.pixels, settings));
+    const size_t bitsAt = file[10] | file[11] << 8 | file[12] << 16 | size_t(file[13]) << 24;
+    if (file.size() < 54 || bitsAt < 54 || bitsAt > file.size()) throw std::runtime_error(in + ": not a plain bitmap");
+    host::Rendering r = host::RenderDib(&file[14], bitsAt - 14, &file[bitsAt], file.size() - bitsAt);
+    WriteFile(out, host::EncodePng(std::move(r.pixels), settings));
 }
 
 // Wall-clock time, and the processor time (user and system) spent on it:
@@ -119,14 +138,30 @@ double CpuOfSelf() {
     return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
 }
 
-Time RunProcess(std::vector<std::string> args) {
+// Starts a program, its standard output into `output` when given.
+pid_t Start(std::vector<std::string>& args, const char* output) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    const auto start = Clock::now();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (output) posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        throw std::runtime_error("cannot run " + args[0]);
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) throw std::runtime_error("cannot run " + args[0]);
+    return pid;
+}
+
+void Spawn(std::vector<std::string> args, const char* output) {
+    int status = 0;
+    waitpid(Start(args, output), &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " failed");
+}
+
+Time RunProcess(std::vector<std::string> args) {
+    const auto start = Clock::now();
+    const pid_t pid = Start(args, nullptr);
     int status = 0;
     rusage usage;
     wait4(pid, &status, 0, &usage);
@@ -150,8 +185,8 @@ struct Contender {
     std::string label;
     host::PngSettings settings;
     std::string command;  // empty: in process
-    std::vector<double> wall[2], cpu[2];
-    long sizes[2] = {0, 0};
+    std::vector<std::vector<double>> wall, cpu;  // by picture, then round
+    std::vector<long> sizes;
 };
 
 Time TimeOnce(Contender& c, const Picture& p, const std::string& out) {
@@ -162,68 +197,70 @@ Time TimeOnce(Contender& c, const Picture& p, const std::string& out) {
     return {std::chrono::duration<double>(Clock::now() - start).count(), CpuOfSelf() - cpu};
 }
 
-// The settings the defaults were chosen from. Filters apply to the
-// truecolour picture only: palette indices are never filtered.
+// The settings the default was chosen from: every level with all five
+// filters, and the default level with fewer filters. Filters apply to
+// truecolour pictures only: palette indices are never filtered.
 std::vector<Contender> Candidates() {
     struct Named {
         const char* name;
         int value;
     };
-    const Named filters[] = {{"none", SPNG_FILTER_CHOICE_NONE},
-                             {"sub", SPNG_FILTER_CHOICE_SUB},
-                             {"up", SPNG_FILTER_CHOICE_UP},
-                             {"sub|up|avg", SPNG_FILTER_CHOICE_SUB | SPNG_FILTER_CHOICE_UP | SPNG_FILTER_CHOICE_AVG},
-                             {"all five", SPNG_FILTER_CHOICE_ALL}};
-    const Named strategies[] = {{"default", Z_DEFAULT_STRATEGY}, {"filtered", Z_FILTERED}, {"rle", Z_RLE}};
+    const Named filters[] = {{"none", host::kPngFilterNone},
+                             {"sub|up|avg", host::kPngFilterSub | host::kPngFilterUp | host::kPngFilterAverage},
+                             {"up|paeth", host::kPngFilterUp | host::kPngFilterPaeth}};
     std::vector<Contender> out;
-    for (int level : {1, 6, 7, 9})
-        for (const Named& strategy : strategies)
-            for (const Named& filter : filters) {
-                // Z_RLE looks for runs only, whatever the level.
-                if (strategy.value == Z_RLE && (level != 6 || filter.value == SPNG_FILTER_CHOICE_NONE)) continue;
-                Contender c;
-                c.label = "level " + std::to_string(level) + " " + strategy.name + ", " + filter.name;
-                c.settings.compressionLevel = level;
-                c.settings.compressionStrategy = strategy.value;
-                c.settings.filterChoice = filter.value;
-                out.push_back(c);
-            }
+    for (int level = 1; level <= host::kMaxPngLevel; ++level) {
+        Contender c;
+        c.label = "level " + std::to_string(level) + ", all five";
+        c.settings.level = level;
+        out.push_back(c);
+    }
+    for (const Named& filter : filters) {
+        Contender c;
+        c.label = "level " + std::to_string(host::kDefaultPngLevel) + ", " + filter.name;
+        c.settings.filterChoice = filter.value;
+        out.push_back(c);
+    }
     return out;
 }
 
 int Run(std::vector<Contender> contenders, int rounds) {
-    const std::vector<Picture> pictures = WritePictures();
+    bool packed = false;
+    for (const Contender& c : contenders) packed |= c.command.find("{packed}") != std::string::npos;
+    const std::vector<Picture> pictures = WritePictures(packed);
     Contender convert;
     convert.label = "ImageMagick convert";
     convert.command = "convert {bmp} {out}";
     contenders.push_back(convert);
+    for (Contender& c : contenders) {
+        c.wall.resize(pictures.size());
+        c.cpu.resize(pictures.size());
+        c.sizes.resize(pictures.size());
+    }
+    const std::string out = kFolder + "/out.png";
     for (int round = 0; round < rounds; ++round)
         for (size_t i = 0; i < pictures.size(); ++i)
             for (Contender& c : contenders) {
-                const std::string out = kFolder + "/out.png";
                 const Time t = TimeOnce(c, pictures[i], out);
                 c.wall[i].push_back(t.wall);
                 c.cpu[i].push_back(t.cpu);
                 c.sizes[i] = FileSize(out);
                 unlink(out.c_str());
             }
+    // One block a picture: each contender's median times, their ratio to
+    // convert's, and the PNG's size against convert's.
     const Contender& baseline = contenders.back();
-    std::printf("%-40s %36s %36s\n", "", "truecolor 2048x2048", "palette 2048x2048");
-    std::printf("%-40s", "");
-    for (int i = 0; i < 2; ++i) std::printf(" %7s %6s %7s %6s %7s", "wall ms", "ratio", "cpu ms", "ratio", "KiB");
-    std::printf("\n");
-    for (const Contender& c : contenders) {
-        std::printf("%-40s", c.label.c_str());
-        for (int i = 0; i < 2; ++i) {
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        std::printf("%s\n  %-38s %9s %6s %9s %6s %10s %7s\n", pictures[i].name.c_str(), "", "wall ms", "ratio",
+                    "cpu ms", "ratio", "bytes", "size");
+        for (const Contender& c : contenders) {
             const double wall = Median(c.wall[i]), cpu = Median(c.cpu[i]);
-            std::printf(" %7.1f %6.3f %7.1f %6.3f %7.1f", wall * 1e3, wall / Median(baseline.wall[i]), cpu * 1e3,
-                        cpu / Median(baseline.cpu[i]), c.sizes[i] / 1024.0);
+            std::printf("  %-38s %9.1f %6.3f %9.1f %6.3f %10ld %7.4f\n", c.label.c_str(), wall * 1e3,
+                        wall / Median(baseline.wall[i]), cpu * 1e3, cpu / Median(baseline.cpu[i]), c.sizes[i],
+                        double(c.sizes[i]) / double(baseline.sizes[i]));
         }
-        std::printf("\n");
     }
-    std::printf("(medians of %d interleaved rounds; ratio: time / convert's time; sizes in bytes:", rounds);
-    for (const Contender& c : contenders) std::printf(" %ld/%ld", c.sizes[0], c.sizes[1]);
-    std::printf(")\n");
+    std::printf("(medians of %d interleaved rounds; ratios: to ImageMagick's convert of the same bitmap)\n", rounds);
     return 0;
 }
 
@@ -233,22 +270,39 @@ int main(int argc, char** argv) {
     int rounds = 9;
     bool sweep = false;
     std::string command;
+    std::vector<int> levels;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--sweep") sweep = true;
         else if (arg == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--command" && i + 1 < argc) command = argv[++i];
+        else if (arg == "--level" && i + 1 < argc) {
+            std::istringstream list(argv[++i]);
+            for (std::string level; std::getline(list, level, ',');) levels.push_back(std::atoi(level.c_str()));
+        }
         else {
-            std::fprintf(stderr, "usage: png_bench [--sweep | --command 'CMD {bmp}|{packed} {out}'] [--rounds N]\n");
+            std::fprintf(stderr, "usage: png_bench [--sweep | --level L | --command 'CMD {bmp}|{packed} {out}'] [--rounds N]\n");
             return 3;
         }
     }
     try {
         if (sweep) return Run(Candidates(), rounds);
-        Contender ours;
-        ours.label = command.empty() ? "RenderDib + EncodePng (defaults)" : command;
-        ours.command = command;
-        return Run({ours}, rounds);
+        if (!command.empty()) {
+            Contender ours;
+            ours.label = command;
+            ours.command = command;
+            return Run({ours}, rounds);
+        }
+        if (levels.empty()) levels.push_back(host::kPngLevelByKind);
+        std::vector<Contender> ours;
+        for (int level : levels) {
+            Contender c;
+            c.label = level == host::kPngLevelByKind ? "RenderDib + EncodePng, default level"
+                                                     : "RenderDib + EncodePng, level " + std::to_string(level);
+            c.settings.level = level;
+            ours.push_back(c);
+        }
+        return Run(ours, rounds);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "png_bench: %s\n", e.what());
         return 1;

@@ -11,8 +11,10 @@ last contender (the baseline). Cases:
   extracting 200 entries of 1 MiB       zorv extract   vs  tar -xf of the same files
   extracting 65,535 tiny entries        zorv extract   vs  tar -xf (and zorv without
                                         the temporary name and rename, to price it)
-  2048x2048 pictures to PNG             zorv convert   vs  ImageMagick's convert of the
-                                        same plain bitmap (time and PNG size)
+  pictures to PNG                       zorv convert   vs  ImageMagick's convert of the
+                                        same plain bitmap (time and PNG size): the generated
+                                        2048x2048 pictures, and the photographs and screen
+                                        content of bench/png_corpus.py, packed by zorv pack
   peak memory extracting the largest fixture (/usr/bin/time -v)
   building from 65,535 tiny files       zorv build     vs  tar -cf of the same files (a new
                                         archive, and the rebuild of an extraction, whose
@@ -115,22 +117,41 @@ def extract_cases(zorv, work, rounds):
           % (rename / 65535 * 1e6, 100 * rename / tiny["zorv extract"], tiny["zorv extract"] * 1000))
 
 
+def convert_one(zorv, work, rounds, title, packed, plain):
+    stem = os.path.splitext(os.path.basename(plain))[0]
+    ours, theirs = stem + "-zorv.png", stem + "-im.png"
+    command = [zorv, "convert", "-q", "--overwrite", packed, "-o", ours]
+    try:
+        run(command, work)
+    except subprocess.CalledProcessError as error:
+        print("%s: zorv cannot convert it: %s" % (title, error.stderr.decode().strip()))
+        return None
+    times = compare(title, [
+        ("zorv convert (packed)", command, None),
+        ("ImageMagick convert (plain)", ["convert", plain, theirs], None),
+    ], work, rounds)
+    size = lambda file: os.path.getsize(os.path.join(work, file))
+    print("  PNG size: zorv %d bytes, ImageMagick %d bytes (%.3f)" % (size(ours), size(theirs), size(ours) / size(theirs)))
+    return (stem, times["zorv convert (packed)"], size(ours), times["ImageMagick convert (plain)"], size(theirs))
+
+
 def convert_cases(zorv, work, rounds):
+    rows = []
     for name in ("truecolor", "palette"):
-        packed = name.upper() + ".BMP"
-        command = [zorv, "convert", "-q", "--overwrite", packed, "-o", name + "-zorv.png"]
-        try:
-            run(command, work)
-        except subprocess.CalledProcessError as error:
-            print("%s picture to PNG: zorv cannot convert it: %s" % (name, error.stderr.decode().strip()))
-            continue
-        compare("%s picture (2048x2048) to PNG" % name, [
-            ("zorv convert (packed)", command, None),
-            ("ImageMagick convert (plain)", ["convert", name + "-plain.bmp", name + "-im.png"], None),
-        ], work, rounds)
-        print("  PNG size: zorv %d bytes, ImageMagick %d bytes" % (
-            os.path.getsize(os.path.join(work, name + "-zorv.png")),
-            os.path.getsize(os.path.join(work, name + "-im.png"))))
+        rows.append(convert_one(zorv, work, rounds, "%s picture (2048x2048) to PNG" % name,
+                                name.upper() + ".BMP", name + "-plain.bmp"))
+    corpus = os.path.join(work, "corpus")
+    listing = subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "png_corpus.py"), corpus],
+                             check=True, stdout=subprocess.PIPE, text=True).stdout.split()
+    for plain in listing:
+        packed = os.path.splitext(plain)[0] + ".packed"
+        run([zorv, "pack", "-q", "--overwrite", "--fast", plain, "-o", packed], work)
+        rows.append(convert_one(zorv, work, rounds, "%s to PNG" % os.path.basename(plain), packed, plain))
+    print("\n| Picture | zorv time | zorv PNG bytes | ImageMagick time | ImageMagick PNG bytes | time ratio | size ratio |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    for stem, ours, ourSize, theirs, theirSize in filter(None, rows):
+        print("| %s | %.0f ms | %d | %.0f ms | %d | %.2f | %.3f |" % (
+            stem, ours * 1000, ourSize, theirs * 1000, theirSize, ours / theirs, ourSize / theirSize))
 
 
 def build_cases(zorv, work, rounds):

@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "png_file.h"
+
 namespace cli {
 
 const char* const kExitCodes =
@@ -17,6 +19,15 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, c
 
 void AddOutputFileOrFolder(CLI::App* command, std::string& output) {
     command->add_option("-o,--output", output, "Output file (one picture) or folder (default: the current folder)");
+}
+
+CLI::Option* AddPngLevel(CLI::App* command, int& level) {
+    return command
+        ->add_option("--png-level", level,
+                     "PNG compression, 0 (none, fastest) to 12 (smallest, slowest); default " +
+                         std::to_string(host::kDefaultPngLevel) + ", palette pictures " +
+                         std::to_string(host::kDefaultPalettePngLevel))
+        ->check(CLI::Range(host::kMinPngLevel, host::kMaxPngLevel));
 }
 
 void AddExistingPolicy(CLI::App* command, ExistingPolicy& policy) {

@@ -18,6 +18,9 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, c
 // -o of the commands that make one file of each input.
 void AddOutputFileOrFolder(CLI::App* command, std::string& output);
 
+// --png-level, 0..12; unset, each picture gets its kind's default.
+CLI::Option* AddPngLevel(CLI::App* command, int& level);
+
 // --overwrite and --skip-existing.
 void AddExistingPolicy(CLI::App* command, ExistingPolicy& policy);
 

@@ -13,6 +13,7 @@ struct ConvertOptions {
     std::vector<std::string> pictures;
     std::string output;
     std::string format = "png";
+    int pngLevel = host::kPngLevelByKind;
     ExistingPolicy existing = ExistingPolicy::Refuse;
 };
 
@@ -24,7 +25,7 @@ int RunConvert(const ConvertOptions& options, Console& console) {
         if (!pictures.IsSupported(path, host::PicturePlugin::ReadHead(path).data()))
             throw host::HostError("not a ZORVAN packed picture");
         host::PictureParts parts = pictures.GetPicture(path);
-        host::PictureFile result = toPng ? host::PictureToPng(parts) : host::PictureToBitmapFile(parts);
+        host::PictureFile result = toPng ? host::PictureToPng(parts, {options.pngLevel}) : host::PictureToBitmapFile(parts);
         const std::string name = host::ReplaceExtension(files::BaseName(path), toPng ? ".png" : ".bmp");
         const std::string shown = outputs.Write(name, result.bytes.data(), result.bytes.size());
         if (!shown.empty()) {
@@ -43,6 +44,7 @@ Command AddConvertCommand(CLI::App& app) {
     AddOutputFileOrFolder(command, options->output);
     command->add_option("--format", options->format, "png (what a viewer draws) or bmp (the unpacked bitmap as it is)")
         ->check(CLI::IsMember({"png", "bmp"}));
+    AddPngLevel(command, options->pngLevel);
     AddExistingPolicy(command, options->existing);
     return {command, [options](Console& console) { return RunConvert(*options, console); }};
 }

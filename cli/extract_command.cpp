@@ -26,6 +26,7 @@ struct ExtractOptions {
     std::string outputFolder;
     std::vector<std::string> kinds;  // "audio", "picture", "file"; empty: all
     bool convert = false;
+    int pngLevel = host::kPngLevelByKind;
     bool raw = false;
     ExistingPolicy existing = ExistingPolicy::Refuse;
 };
@@ -167,7 +168,7 @@ private:
         host::PictureParts parts = plugins_.pictures.GetPicture(bytes.data, bytes.size);
         const host::ByteSpan info = parts.info.Bytes();
         if (info.size >= 16) manifest.RecordBitCount(entry.index, ReadLe16(info.data + 14));
-        host::PictureFile png = host::PictureToPng(parts);
+        host::PictureFile png = host::PictureToPng(parts, {options_.pngLevel});
         const host::ByteSpan pngBytes{png.bytes.data(), png.bytes.size()};
         const std::string& pngPath = job.outputs[entry.index].png;
         const auto write = [&](files::PendingFile& file) { WriteInPieces(file, pngBytes, false); };
@@ -427,6 +428,7 @@ Command AddExtractCommand(CLI::App& app) {
     auto* raw = command->add_flag("--raw", options->raw,
                                   "Write every entry's stored bytes unchanged, coded audio included");
     convert->excludes(raw);
+    AddPngLevel(command, options->pngLevel)->needs(convert);
     AddExistingPolicy(command, options->existing);
     return {command, [options](Console& console) { return RunExtract(*options, console); }};
 }

@@ -239,11 +239,18 @@ bool DrawRle(const Header& h, const uint8_t* bits, size_t size, std::vector<uint
     }
 }
 
+// Rows with room for PNG's filter byte before each, so that EncodePng turns
+// them into PNG rows in place instead of in a second copy of the picture.
+void SizeRows(Pixels& p, size_t bytes) {
+    p.rows.reserve(bytes + p.height);
+    p.rows.assign(bytes, 0);
+}
+
 Pixels RgbFromIndices(const Header& h, const std::vector<Rgb>& palette, const std::vector<uint16_t>& indices) {
     Pixels p;
     p.width = h.width;
     p.height = h.height;
-    p.rows.resize(indices.size() * 3);
+    SizeRows(p, indices.size() * 3);
     uint8_t* dst = p.rows.data();
     for (uint16_t index : indices) {
         const Rgb c = index == kUndrawn ? Rgb{0, 0, 0} : palette[index];
@@ -282,7 +289,7 @@ Pixels FinishIndexed(const Header& h, std::vector<Rgb> palette, const std::vecto
     p.bitDepth = static_cast<uint8_t>(h.bitCount);
     while ((1u << p.bitDepth) < palette.size()) p.bitDepth *= 2;
     p.palette = std::move(palette);
-    p.rows.resize(indices.size());
+    SizeRows(p, indices.size());
     std::transform(indices.begin(), indices.end(), p.rows.begin(),
                    [&](uint16_t index) { return static_cast<uint8_t>(index == kUndrawn ? blackIndex : index); });
     return p;
@@ -293,7 +300,7 @@ Pixels RenderRgb(const Header& h, const uint8_t* info, size_t infoSize, const ui
     Pixels p;
     p.width = h.width;
     p.height = h.height;
-    p.rows.assign(size_t(h.width) * h.height * 3, 0);
+    SizeRows(p, size_t(h.width) * h.height * 3);
     DrawRgbRows(h, channels, bits, bitsSize, p.rows);
     return p;
 }

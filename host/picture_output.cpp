@@ -8,12 +8,12 @@
 
 namespace host {
 
-PictureFile PictureToPng(PictureParts& parts) {
+PictureFile PictureToPng(PictureParts& parts, const PngSettings& settings) {
     ByteSpan info = parts.info.Bytes();
     ByteSpan bits = parts.bits.Bytes();
     Rendering rendering = RenderDib(info.data, info.size, bits.data, bits.size);
     // A picture drawn only in part comes with the renderer's word of where it ends.
-    return {EncodePng(rendering.pixels), std::move(rendering.warnings), rendering.complete};
+    return {EncodePng(std::move(rendering.pixels), settings), std::move(rendering.warnings), rendering.complete};
 }
 
 PictureFile PictureToBitmapFile(PictureParts& parts) {

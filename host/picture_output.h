@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "plugin_calls.h"
+#include "png_file.h"
 
 namespace host {
 
@@ -18,7 +19,7 @@ struct PictureFile {
 };
 
 // RenderError (dib_pixels.h) when the picture cannot be drawn at all.
-PictureFile PictureToPng(PictureParts& parts);
+PictureFile PictureToPng(PictureParts& parts, const PngSettings& settings = {});
 
 // The bitmap file a viewer would read back: a 14-byte file header, then the
 // info part and the bits exactly as delivered. HostError when it would not

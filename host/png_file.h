@@ -1,4 +1,5 @@
-// PNG encoding of rendered pixels, through libspng.
+// PNG encoding of rendered pixels: rows filtered here, compressed with
+// libdeflate, chunks written here.
 #pragma once
 
 #include <cstdint>
@@ -8,24 +9,39 @@
 
 namespace host {
 
-// How the image data is compressed. Each field takes the value of the
-// libspng option of the same name (zlib's level, strategy, memory level and
-// window bits; the SPNG_FILTER_CHOICE bits), -1 leaving libspng's default.
-// The defaults were chosen with bench/png_bench: zlib level 7 with the
-// strategy for filtered data (Z_FILTERED) and a per-row choice among the
-// sub, up and average filters.
+// The filters a truecolour row may take, one bit each (PNG's filter type
+// plus 3, as PNG libraries number these choices).
+enum PngFilterChoice : int {
+    kPngFilterNone = 1 << 3,
+    kPngFilterSub = 1 << 4,
+    kPngFilterUp = 1 << 5,
+    kPngFilterAverage = 1 << 6,
+    kPngFilterPaeth = 1 << 7,
+    kPngAllFilters = kPngFilterNone | kPngFilterSub | kPngFilterUp | kPngFilterAverage | kPngFilterPaeth,
+};
+
+// libdeflate's levels: 0 stores, 12 is the smallest and slowest (from 1 on,
+// a photograph's rows may be coded as literals instead, when smaller). The
+// defaults were chosen with bench/png_bench on photographs, drawn pictures
+// and the generated ones: for RGB the lowest level whose PNG is no larger
+// than ImageMagick's on every one of them; palette pictures are smaller
+// than that already at 7, and faster than before.
+constexpr int kMinPngLevel = 0, kMaxPngLevel = 12;
+constexpr int kDefaultPngLevel = 8, kDefaultPalettePngLevel = 7;
+constexpr int kPngLevelByKind = -1;  // the default of the picture's kind
+
 struct PngSettings {
-    int compressionLevel = 7;
-    int compressionStrategy = 1;  // Z_FILTERED
-    int memLevel = -1;
-    int windowBits = -1;
-    int filterChoice = -1;  // RGB only (palette indices are never filtered); -1: sub, up, average
+    int level = kPngLevelByKind;
+    // Truecolour only: each row takes the filter among these that leaves
+    // the smallest sum of magnitudes. Palette indices are never filtered.
+    int filterChoice = kPngAllFilters;
 };
 
 // Indexed pixels become a palette PNG at their bit depth, the others 8-bit
-// RGB. Throws std::invalid_argument for pixels that break their own
-// contract (row bytes, palette size) and std::runtime_error when libspng
-// fails.
-std::vector<uint8_t> EncodePng(const Pixels& pixels, const PngSettings& settings = {});
+// RGB. The pixels are taken by value and filtered in place, so that a
+// caller that moves them in pays for no second copy. RenderError for pixels
+// that break their own contract (row bytes, palette size), HostError for a
+// level out of range or a picture too large for one PNG.
+std::vector<uint8_t> EncodePng(Pixels pixels, const PngSettings& settings = {});
 
 }  // namespace host

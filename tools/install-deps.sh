@@ -7,10 +7,13 @@ set -euo pipefail
 
 packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev valgrind
           g++-mingw-w64-i686 wine wine32:i386
-          # zorv: PNG, deflate, arguments, JSON, and zlib for its Windows build
-          libspng-dev libdeflate-dev libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev pkg-config
+          # zorv: PNG, deflate (libdeflate, and zlib for literal-only streams), arguments, JSON,
+          # and zlib for its Windows build
+          libspng-dev libdeflate-dev zlib1g-dev libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev pkg-config
           # independent readers and a classic encoder for tests and benchmarks
-          python3 python3-pil imagemagick python3-lzss xxhash)
+          python3 python3-pil imagemagick python3-lzss xxhash
+          # photographs and drawn pictures for the PNG benchmarks (bench/png_corpus.py)
+          lomiri-wallpapers-20.04 sway-backgrounds xfdesktop4-data)
 
 missing=()
 for package in "${packages[@]}"; do
