@@ -10,13 +10,17 @@ packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev valgr
           # zorv: PNG, deflate, arguments, JSON, and zlib for its Windows build
           libspng-dev libdeflate-dev libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev pkg-config
           # independent readers and a classic encoder for tests and benchmarks
-          python3 python3-pil imagemagick python3-lzss xxhash)
+          python3 python3-pil imagemagick python3-lzss xxhash
+          # the browser viewer: its bundler and tests run on node; Chromium drives the page headless
+          nodejs chromium)
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
     || missing+=("$package")
 done
+# Node from elsewhere may carry its own npm; Debian's node needs Debian's.
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
