@@ -57,7 +57,7 @@ function toColumns(entries) {
   for (const key of ['kind', 'name', 'output', 'png']) columns[key] = new Array(count);
   for (let i = 0; i < count; i++) {
     const entry = entries[i];
-    for (const key of ['index', 'position', 'stored', 'delivered']) columns[key][i] = entry[key];
+    for (const key of ['index', 'position', 'stored', 'delivered']) columns[key][i] = entry[key] ?? entry[`${key}_size`];
     columns.kind[i] = entry.kind;
     columns.name[i] = entry.name;
     columns.output[i] = entry.output ?? entry.name;
