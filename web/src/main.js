@@ -7,7 +7,7 @@ import { makeZip } from 'client-zip';
 import { WorkerClient } from './worker-client.js';
 import { COLUMNS, EntryList, ThumbnailCache } from './entry-list.js';
 import { Viewer } from './viewer.js';
-import { save } from './save.js';
+import { save, saveStream } from './save.js';
 import { globMatcher, infoLine, stem, visible } from './format.js';
 
 const workerUrl = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
@@ -253,6 +253,16 @@ function showEntries(section, opened) {
 // The whole archive as one ZIP: the worker sends each file as zorv extract
 // writes it, client-zip adds it to the stream as it comes.
 async function saveZip(opened, button, status) {
+  // Where the browser lets the page write a file as it goes, the ZIP goes
+  // to disk as it is made (asked first, while the click still counts).
+  let handle = null;
+  if (window.showSaveFilePicker && !navigator.webdriver) {
+    try {
+      handle = await window.showSaveFilePicker({ suggestedName: `${stem(opened.name)}.zip` });
+    } catch {
+      return; // the person chose not to save
+    }
+  }
   button.disabled = true;
   const before = status.textContent;
   const queue = [];
@@ -285,8 +295,7 @@ async function saveZip(opened, button, status) {
     }
   }
   try {
-    const blob = await new Response(makeZip(files())).blob();
-    save(`${stem(opened.name)}.zip`, blob);
+    await saveStream(`${stem(opened.name)}.zip`, makeZip(files()), handle);
     status.textContent = skipped.length ? `Saved; left out: ${visible(skipped.join('; '))}` : before;
   } catch (error) {
     status.textContent = visible(error.message);

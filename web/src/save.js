@@ -11,3 +11,13 @@ export function save(name, blob) {
   link.remove();
   setTimeout(() => URL.revokeObjectURL(url), 60_000);
 }
+
+// Saves a stream: into the file the person chose (written as it comes),
+// else gathered into a Blob and saved as a download.
+export async function saveStream(name, stream, handle) {
+  if (handle) {
+    await stream.pipeTo(await handle.createWritable());
+    return;
+  }
+  save(name, await new Response(stream).blob());
+}

@@ -47,6 +47,7 @@ export async function openViewer(browser, { width = 1280, height = 900, dark = f
     if (message.type() === 'error') errors.push(message.text());
   });
   const downloads = mkdtempSync(join(tmpdir(), 'zorv-downloads-'));
+  page.once('close', () => rmSync(downloads, { recursive: true, force: true }));
   const session = await page.createCDPSession();
   await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
   await page.goto(url, { waitUntil: 'load' });

@@ -2,7 +2,7 @@
 // tests/host/pixels, fuzz/make_seeds), and what zorv makes of them: the
 // page must show and save exactly that.
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, mkdirSync, readdirSync, readFileSync, statSync } from 'node:fs';
+import { existsSync, mkdtempSync, mkdirSync, readdirSync, readFileSync, rmSync, statSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { root } from './browser.mjs';
@@ -30,13 +30,23 @@ export function zorvStatus(args, cwd) {
   }
 }
 
+// Folders made for a run go when it ends.
+const made = [];
+process.on('exit', () => {
+  for (const dir of made) rmSync(dir, { recursive: true, force: true });
+});
+
 export function makeFolder(prefix) {
-  return mkdtempSync(join(tmpdir(), `zorv-web-${prefix}-`));
+  const dir = mkdtempSync(join(tmpdir(), `zorv-web-${prefix}-`));
+  made.push(dir);
+  return dir;
 }
 
 export function cliFixtures(kind = 'fixtures', ...args) {
   const dir = makeFolder(kind);
   execFileSync(tool('tests/zorv_cli_fixtures'), [kind, dir, ...args]);
+  // The tiny archive's 65,535 files on their own are not needed here.
+  if (kind === 'tiny') rmSync(join(dir, 'tiny-files'), { recursive: true, force: true });
   return dir;
 }
 
@@ -65,7 +75,7 @@ export function filesBelow(dir, prefix = '') {
 
 // A PNG's pixels as RGBA, read by Pillow: a reader of its own.
 export function pngPixels(path) {
-  const out = execFileSync('python3', ['-c',
+  const out = execFileSync('/usr/bin/python3', ['-c',
     'import sys,struct\nfrom PIL import Image\nim=Image.open(sys.argv[1]).convert("RGBA")\n' +
     'sys.stdout.buffer.write(struct.pack("<II",*im.size)+im.tobytes())', path], { maxBuffer: 1 << 28 });
   return { width: out.readUInt32LE(0), height: out.readUInt32LE(4), rgba: out.subarray(8) };
@@ -73,7 +83,7 @@ export function pngPixels(path) {
 
 // A ZIP's files as {path: bytes}, read by Python's zipfile.
 export function zipFiles(path) {
-  const out = execFileSync('python3', ['-c',
+  const out = execFileSync('/usr/bin/python3', ['-c',
     'import sys,json,base64,zipfile\nz=zipfile.ZipFile(sys.argv[1])\n' +
     'print(json.dumps({i.filename: base64.b64encode(z.read(i)).decode() for i in z.infolist() if not i.is_dir()}))', path],
   { maxBuffer: 1 << 28 });
