@@ -99,6 +99,8 @@ export class EntryList {
     this.columns = columns;
     const rows = Math.ceil(this.order.length / columns);
     this.sizer.style.height = `${rows * rowHeight}px`;
+    // A short list takes only the room it needs; a long one scrolls.
+    this.element.style.height = `${rows * rowHeight + (this.mode === 'table' ? TABLE_ROW : 0) + 2}px`;
     const top = this.element.scrollTop;
     const height = this.element.clientHeight || 600;
     const firstRow = Math.max(0, Math.floor(top / rowHeight) - OVERSCAN);
