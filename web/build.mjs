@@ -49,9 +49,9 @@ const script = page.outputFiles[0].text.replaceAll('</script', '<\\/script');
 const style = (await build({ ...common, entryPoints: [resolve(here, 'src/style.css')], loader: { '.css': 'css' } })).outputFiles[0].text;
 
 const hash = (text) => `'sha256-${createHash('sha256').update(text).digest('base64')}'`;
-// No fetch, no connection, no form, no frame; the worker from a Blob URL,
-// its WebAssembly compiled from bytes; pictures, audio and downloads from
-// Blob URLs the page makes.
+// No fetch but of the page's own Blob URLs, no connection, no form, no
+// frame; the worker from a Blob URL, its WebAssembly compiled from bytes;
+// pictures, audio and downloads from Blob URLs the page makes.
 const csp = [
   "default-src 'none'",
   `script-src ${hash(script)} 'wasm-unsafe-eval'`,
@@ -59,7 +59,7 @@ const csp = [
   'worker-src blob:',
   'img-src blob: data:',
   'media-src blob:',
-  "connect-src 'none'",
+  'connect-src blob:',
   "form-action 'none'",
   "base-uri 'none'",
 ].join('; ');

@@ -8,7 +8,7 @@ import { WorkerClient } from './worker-client.js';
 import { COLUMNS, EntryList, ThumbnailCache } from './entry-list.js';
 import { Viewer } from './viewer.js';
 import { save, saveStream } from './save.js';
-import { globMatcher, infoLine, stem, visible } from './format.js';
+import { infoLine, stem, visible } from './format.js';
 
 const workerUrl = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
 const client = new WorkerClient(new Worker(workerUrl));
@@ -217,14 +217,34 @@ function showEntries(section, opened) {
   }
 
   const lowerNames = entries.name.map((name) => name.toLowerCase());
+  // The pattern is matched in the worker by the host's own glob, as zorv
+  // extract selects entries; the last answer wins.
+  let matching = null; // entry index -> matches, or null: no pattern
+  let asked = 0;
+  async function match() {
+    const pattern = filter.value;
+    const ask = ++asked;
+    let found = null;
+    if (pattern.trim()) {
+      try {
+        const { indices } = await client.request('glob', { fileId: opened.fileId, pattern });
+        found = new Uint8Array(entries.count);
+        for (const index of indices) found[index] = 1;
+      } catch (error) {
+        count.textContent = visible(error.message);
+        return;
+      }
+    }
+    if (ask !== asked) return;
+    matching = found;
+    update();
+  }
   function update() {
-    const pattern = filter.value.trim();
-    const match = pattern ? globMatcher(pattern) : null;
     const wanted = kind.value;
     const order = [];
     for (let i = 0; i < entries.count; i++) {
       if (wanted && entries.kind[i] !== wanted) continue;
-      if (match && !match(entries.name[i])) continue;
+      if (matching && !matching[entries.index[i]]) continue;
       order.push(i);
     }
     const key = sort.key;
@@ -242,7 +262,7 @@ function showEntries(section, opened) {
   let pending = 0;
   filter.addEventListener('input', () => {
     clearTimeout(pending);
-    pending = setTimeout(update, 120);
+    pending = setTimeout(match, 120);
   });
   kind.addEventListener('change', update);
 

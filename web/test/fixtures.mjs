@@ -73,12 +73,19 @@ export function filesBelow(dir, prefix = '') {
   return found;
 }
 
-// A PNG's pixels as RGBA, read by Pillow: a reader of its own.
-export function pngPixels(path) {
+// PNGs' pixels as RGBA, read by Pillow (a reader of our own), all in one
+// run of it.
+export function pngPixels(paths) {
   const out = execFileSync('/usr/bin/python3', ['-c',
-    'import sys,struct\nfrom PIL import Image\nim=Image.open(sys.argv[1]).convert("RGBA")\n' +
-    'sys.stdout.buffer.write(struct.pack("<II",*im.size)+im.tobytes())', path], { maxBuffer: 1 << 28 });
-  return { width: out.readUInt32LE(0), height: out.readUInt32LE(4), rgba: out.subarray(8) };
+    'import sys,struct\nfrom PIL import Image\nfor p in sys.argv[1:]:\n im=Image.open(p).convert("RGBA")\n' +
+    ' sys.stdout.buffer.write(struct.pack("<III",*im.size,len(im.tobytes()))+im.tobytes())', ...paths], { maxBuffer: 1 << 28 });
+  const pictures = [];
+  for (let at = 0; at < out.length;) {
+    const [width, height, length] = [out.readUInt32LE(at), out.readUInt32LE(at + 4), out.readUInt32LE(at + 8)];
+    pictures.push({ width, height, rgba: out.subarray(at + 12, at + 12 + length) });
+    at += 12 + length;
+  }
+  return pictures;
 }
 
 // A ZIP's files as {path: bytes}, read by Python's zipfile.
@@ -90,4 +97,4 @@ export function zipFiles(path) {
   return Object.fromEntries(Object.entries(JSON.parse(out)).map(([name, data]) => [name, Buffer.from(data, 'base64')]));
 }
 
-export { readFileSync, mkdirSync, join };
+export { readFileSync, mkdirSync, join, root };

@@ -80,6 +80,11 @@ const ops = {
   png({ fileId, index }) {
     return [{ name: files.get(fileId).entries[index].png, bytes: new Uint8Array([137, 80, 78, 71]).buffer }];
   },
+  glob({ fileId, pattern }) {
+    const needle = pattern.replaceAll('*', '').toLowerCase();
+    const indices = Uint32Array.from(files.get(fileId).entries.filter((e) => e.name.toLowerCase().includes(needle)).map((e) => e.index));
+    return [{ indices }, [indices.buffer]];
+  },
   close({ fileId }) {
     files.delete(fileId);
     return [{}];
