@@ -10,7 +10,9 @@ packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev valgr
           # zorv: PNG, deflate, arguments, JSON, and zlib for its Windows build
           libspng-dev libdeflate-dev libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev pkg-config
           # independent readers and a classic encoder for tests and benchmarks
-          python3 python3-pil imagemagick python3-lzss xxhash)
+          python3 python3-pil imagemagick python3-lzss xxhash
+          # the plug-ins and the host as WebAssembly for the browser viewer
+          emscripten)
 
 missing=()
 for package in "${packages[@]}"; do
