@@ -348,27 +348,29 @@ function resultText(result) {
   }
 }
 
-// The format and the sample data of a RIFF WAVE image, or null.
+// The format and the sample data of a RIFF WAVE image, or null. Coded
+// audio's header keeps the stored format chunk's length, which need not be
+// the 16 bytes the fields take: the data chunk is looked for right behind
+// the fields, wherever the length says the chunk ends.
 export function readWave(bytes) {
   const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
   const tag = (at) => String.fromCharCode(bytes[at], bytes[at + 1], bytes[at + 2], bytes[at + 3]);
-  if (bytes.length < 12 || tag(0) !== 'RIFF' || tag(8) !== 'WAVE') return null;
-  let format = null;
-  for (let at = 12; at + 8 <= bytes.length;) {
-    const size = view.getUint32(at + 4, true);
-    const body = at + 8;
-    if (tag(at) === 'fmt ' && size >= 16 && body + 16 <= bytes.length) {
-      format = { channels: view.getUint16(body + 2, true), rate: view.getUint32(body + 4, true),
-        bits: view.getUint16(body + 14, true) };
-    } else if (tag(at) === 'data' && format) {
-      const dataSize = Math.min(size, bytes.length - body);
-      const frameBytes = format.channels * (format.bits / 8);
-      const seconds = format.rate && frameBytes ? dataSize / frameBytes / format.rate : 0;
-      return { ...format, seconds, dataOffset: body, dataSize };
+  if (bytes.length < 44 || tag(0) !== 'RIFF' || tag(8) !== 'WAVE' || tag(12) !== 'fmt ') return null;
+  const format = { channels: view.getUint16(22, true), rate: view.getUint32(24, true), bits: view.getUint16(34, true) };
+  const fmtEnd = 20 + view.getUint32(16, true);
+  let at = -1;
+  for (const candidate of [fmtEnd, 36, 38, 40]) {
+    if (candidate + 8 <= bytes.length && tag(candidate) === 'data') {
+      at = candidate;
+      break;
     }
-    at = body + size + (size & 1);
   }
-  return null;
+  if (at < 0) return null;
+  const dataOffset = at + 8;
+  const dataSize = Math.min(view.getUint32(at + 4, true), bytes.length - dataOffset);
+  const frameBytes = format.channels * (format.bits / 8);
+  const seconds = format.rate && frameBytes ? dataSize / frameBytes / format.rate : 0;
+  return { ...format, seconds, dataOffset, dataSize };
 }
 
 // About PEAK_PAIRS (min, max) pairs over the 16-bit samples (all channels
