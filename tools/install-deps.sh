@@ -11,6 +11,8 @@ packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev valgr
           libspng-dev libdeflate-dev libcli11-dev nlohmann-json3-dev libz-mingw-w64-dev pkg-config
           # independent readers and a classic encoder for tests and benchmarks
           python3 python3-pil imagemagick python3-lzss xxhash
+          # the plug-ins and the host as WebAssembly for the browser viewer
+          emscripten
           # the browser viewer: its bundler and tests run on node; Chromium drives the page headless
           nodejs chromium)
 
