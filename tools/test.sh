@@ -50,10 +50,10 @@ else
 fi
 
 echo "== browser: the viewer page in headless Chromium"
-# node's test runner over web/test: the page in dist/ against zorv in
+# node's test runner: the worker's engine under node, then the page in dist/ against zorv in
 # build/native, on files the fixture builders make.
 browser_log=$(mktemp)
-(cd web && node --test --test-concurrency=1 test/viewer.test.mjs) 2>&1 | tee "$browser_log"
+(cd web && node --test --test-concurrency=1 test/engine.test.mjs test/viewer.test.mjs) 2>&1 | tee "$browser_log"
 browser_status=${PIPESTATUS[0]}
 browser_passed=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$browser_log" | tail -n 1)
 rm -f "$browser_log"
