@@ -249,11 +249,19 @@ export class EntryList {
   }
 }
 
+// A thumbnail: the worker never enlarges, so a small picture is drawn
+// larger here, its pixels kept sharp.
 function canvasOf(image) {
   const canvas = document.createElement('canvas');
   canvas.width = image.width;
   canvas.height = image.height;
   canvas.getContext('2d').putImageData(image, 0, 0);
+  const scale = Math.floor(Math.min(THUMBNAIL_SIZE / image.width, THUMBNAIL_SIZE / image.height));
+  if (scale > 1) {
+    canvas.style.width = `${image.width * scale}px`;
+    canvas.style.height = `${image.height * scale}px`;
+    canvas.classList.add('pixelated');
+  }
   return canvas;
 }
 
