@@ -17,7 +17,7 @@ const workerAt = args.indexOf('--worker');
 const workerEntry = workerAt >= 0 ? resolve(args[workerAt + 1]) : resolve(here, 'src/worker.js');
 const LIMIT = 1024 * 1024;
 
-const common = { bundle: true, minify: true, write: false, target: 'es2022', legalComments: 'none', logLevel: 'warning' };
+const common = { bundle: true, minify: !process.env.ZORV_UNMINIFIED, write: false, target: 'es2022', legalComments: 'none', logLevel: 'warning' };
 
 const worker = await build({
   ...common,

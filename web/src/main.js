@@ -44,9 +44,14 @@ function openFiles(fileList) {
   for (const file of fileList) openFile(file);
 }
 
+// Gives the thread back to the browser between slices of long work, so no
+// task runs long enough to stall drawing or input.
+const nextTask = () => new Promise((resolve) => setTimeout(resolve, 0));
+const SLICE_MS = 8;
+
 // The worker's entries as columns (arrays by field), whichever way it sends
-// them: a list of objects, or already columns.
-function toColumns(entries) {
+// them: a list of objects (converted in slices), or already columns.
+async function toColumns(entries) {
   if (!Array.isArray(entries)) {
     const count = entries.index?.length ?? entries.name.length;
     return { count, output: entries.output ?? entries.name, ...entries };
@@ -55,6 +60,7 @@ function toColumns(entries) {
   const columns = { count };
   for (const key of ['index', 'position', 'stored', 'delivered']) columns[key] = new Float64Array(count);
   for (const key of ['kind', 'name', 'output', 'png']) columns[key] = new Array(count);
+  let sliceStart = performance.now();
   for (let i = 0; i < count; i++) {
     const entry = entries[i];
     for (const key of ['index', 'position', 'stored', 'delivered']) columns[key][i] = entry[key] ?? entry[`${key}_size`];
@@ -62,6 +68,10 @@ function toColumns(entries) {
     columns.name[i] = entry.name;
     columns.output[i] = entry.output ?? entry.name;
     columns.png[i] = entry.png;
+    if ((i & 1023) === 1023 && performance.now() - sliceStart > SLICE_MS) {
+      await nextTask();
+      sliceStart = performance.now();
+    }
   }
   return columns;
 }
@@ -110,7 +120,7 @@ async function openFile(file) {
   }
   fileId = answer.fileId;
   section.dataset.fileId = String(fileId);
-  const entries = toColumns(answer.entries);
+  const entries = await toColumns(answer.entries);
   status.textContent = visible(infoLine(file.name, answer.info));
   const opened = { client, fileId, entries, name: file.name, info: answer.info };
   showEntries(section, opened);
@@ -216,7 +226,7 @@ function showEntries(section, opened) {
     list.setMode(mode);
   }
 
-  const lowerNames = entries.name.map((name) => name.toLowerCase());
+  let lowerNames = null; // made when first sorted by name
   // The pattern is matched in the worker by the host's own glob, as zorv
   // extract selects entries; the last answer wins.
   let matching = null; // entry index -> matches, or null: no pattern
@@ -249,6 +259,7 @@ function showEntries(section, opened) {
     }
     const key = sort.key;
     if (key !== 'index') {
+      if (key === 'name') lowerNames ??= entries.name.map((name) => name.toLowerCase());
       const values = key === 'name' ? lowerNames : entries[key];
       order.sort((a, b) => (values[a] < values[b] ? -1 : values[a] > values[b] ? 1 : a - b));
     }
