@@ -115,7 +115,7 @@ describe('pictures', () => {
     await finish(s);
   });
 
-  test('keyboard alone: into the list, open, next picture, zoom, close, focus back', async () => {
+  test('keyboard alone: into the list, open, next picture, zoom, close, focus back; a dropped file opens', async () => {
     const cli = cliFixtures();
     const s = await session();
     await openFiles(s.page, [join(cli, 'odd.dat')]);
@@ -146,6 +146,16 @@ describe('pictures', () => {
     assert.match(transform, /scale/);
     await closeViewer(s.page);
     assert.equal(await s.page.evaluate(() => document.activeElement?.dataset.index), String(pictures[0]));
+
+    // Dropped anywhere on the page, a picture opens as one entry.
+    const bytes = [...readFileSync(join(cli, 'CG24.BMP'))];
+    await s.page.evaluate((data) => {
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([new Uint8Array(data)], 'DROPPED.BMP'));
+      document.querySelector('main').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, bytes);
+    const dropped = (await settled(s.page, 2)).find((f) => f.name === 'DROPPED.BMP');
+    assert.deepEqual(dropped, { name: 'DROPPED.BMP', state: 'ready', entries: '1' });
     await finish(s);
   });
 });
