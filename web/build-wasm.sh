@@ -15,14 +15,17 @@ cd "$(dirname "$0")/.."
 root=$PWD
 out=${1:-web/build/wasm}
 mkdir -p "$out"
-objects=$root/build/wasm-objects
-mkdir -p "$objects"
 
 # Debian's emscripten runs its JavaScript tools on the system's node.
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 
 # WebAssembly SIMD: kept where bench/web_decode measured that it pays.
-simd=${ZORV_WASM_SIMD:--msimd128}
+# ZORV_WASM_SIMD= (empty) builds without it, for the comparison.
+simd=${ZORV_WASM_SIMD--msimd128}
+# Objects are kept between runs and made again when their source or any
+# header is newer; a change of flags here wants a fresh folder.
+objects=$root/build/wasm-objects${simd:+-simd}
+mkdir -p "$objects"
 
 plugin_flags=(-std=c++17 -O3 -fno-exceptions -fno-rtti -fno-threadsafe-statics $simd
               -Iplatform -Iframe -Wall -Wextra)
@@ -35,7 +38,7 @@ host_flags=(-std=c++17 -O2 $simd "${host_exceptions[@]}" -Iplatform -Iframe -Iho
 # same objects: for the browser's worker (files read through WORKERFS) and
 # for node (NODEFS), where the tests run them on fixture files.
 common_link=(-O3 -sMODULARIZE=1 -sSINGLE_FILE=1 -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=4MB
-             -sTOTAL_STACK=1MB -sFILESYSTEM=1 --no-entry
+             -sTOTAL_STACK=1MB -sFILESYSTEM=1 --no-entry --js-library web/wasm/large_files.js
              "-sEXPORTED_RUNTIME_METHODS=['FS','HEAPU8','HEAP32','HEAPU32']")
 block_exports="'_GlobalAlloc','_GlobalLock','_GlobalUnlock','_GlobalSize','_GlobalFree','_malloc','_free'"
 
@@ -52,7 +55,7 @@ link() {  # link NAME EXPORT_NAME EXPORTED_FUNCTIONS OBJECTS-AND-FLAGS...
 compile() {  # compile OUTPUT SOURCE FLAGS...: again when the source or any header is newer
   local output=$1 source=$2
   shift 2
-  if [ ! -f "$output" ] || [ "$source" -nt "$output" ] || [ "$0" -nt "$output" ] ||
+  if [ ! -f "$output" ] || [ "$source" -nt "$output" ] ||
      [ -n "$(find frame platform host files web/wasm -newer "$output" -name '*.h' 2>/dev/null | head -1)" ]; then
     em++ "$@" -c "$source" -o "$output"
   fi

@@ -97,7 +97,10 @@ export class Engine {
       entry);
     const result = JSON.parse(this.hostText());
     const bytes = this.hostBytes();
-    if (mode === PictureMode.png) return { name: baseName(entry.png), path: entry.png, bytes: bytes.buffer, ...result };
+    if (mode === PictureMode.png) {
+      const png = this.pngPath(file, entry);
+      return { name: baseName(png), path: png, bytes: bytes.buffer, ...result };
+    }
     return { ...result, rgba: bytes.buffer };
   }
 
@@ -138,15 +141,35 @@ export class Engine {
     return { hex: hexDump(bytes.subarray(0, PREVIEW_HEX_BYTES)), size: bytes.length };
   }
 
+  // The path of the entry's PNG under zorv extract --convert, planned for
+  // all entries the first time one is asked for.
+  pngPath(file, entry) {
+    if (entry.png !== undefined) return entry.png;
+    if (!file.pngPaths) {
+      const kinds = Uint8Array.from(file.entries, (e) => KINDS.indexOf(e.kind));
+      const names = this.copyToHost(this.namesBlob(file));
+      const kindsAt = this.copyToHost(kinds);
+      try {
+        this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.entries.length));
+      } finally {
+        this.host._free(names);
+        this.host._free(kindsAt);
+      }
+      file.pngPaths = decoder.decode(this.hostBytes()).split('\0').filter((_, i) => i % 2 === 1);
+    }
+    return file.pngPaths[entry.index];
+  }
+
+  namesBlob(file) {
+    if (!file.namesBlob) file.namesBlob = encoder.encode(file.entries.map((e) => e.name + '\0').join(''));
+    return file.namesBlob;
+  }
+
   // The indexes of the entries whose names the glob matches (as zorv
   // extract selects them), in directory order.
   glob(fileId, pattern) {
     const file = this.file(fileId);
-    if (!file.namesBlob) {
-      const parts = file.entries.map((e) => e.name + '\0');
-      file.namesBlob = encoder.encode(parts.join(''));
-    }
-    const at = this.copyToHost(file.namesBlob);
+    const at = this.copyToHost(this.namesBlob(file));
     try {
       this.callHost(file, () => this.host._zv_glob(this.hostString(pattern), at, file.entries.length));
     } finally {
@@ -282,7 +305,7 @@ export class Engine {
         index: numbers[n], position: numbers[n + 1], stored: numbers[n + 2], delivered: numbers[n + 3],
         kind: KINDS[numbers[n + 4]], name: texts[3 * i], output: texts[3 * i + 1],
       };
-      if (entry.kind === 'picture') entry.png = texts[3 * i + 2];
+      if (texts[3 * i + 2]) entry.png = texts[3 * i + 2];
       if (numbers[n + 5] !== NO_ENTRY) entry.shares_position_with = numbers[n + 5];
       entries[i] = entry;
     }
@@ -331,6 +354,32 @@ export class Engine {
     module.HEAPU8[at + bytes.length] = 0;
     return at;
   }
+}
+
+// The entries as columns, for the page: a structured clone of 65,535
+// objects costs several times the listing itself. Numbers in typed arrays
+// (transferable), texts in arrays of strings; shares_position_with is -1
+// where there is none.
+export function entryColumns(entries) {
+  const count = entries.length;
+  const columns = {
+    index: new Uint32Array(count), position: new Uint32Array(count), stored: new Uint32Array(count),
+    delivered: new Uint32Array(count), shares_position_with: new Int32Array(count),
+    kind: new Array(count), name: new Array(count), output: new Array(count), png: new Array(count),
+  };
+  for (let i = 0; i < count; ++i) {
+    const e = entries[i];
+    columns.index[i] = e.index;
+    columns.position[i] = e.position;
+    columns.stored[i] = e.stored;
+    columns.delivered[i] = e.delivered;
+    columns.shares_position_with[i] = e.shares_position_with ?? -1;
+    columns.kind[i] = e.kind;
+    columns.name[i] = e.name;
+    columns.output[i] = e.output;
+    columns.png[i] = e.png;
+  }
+  return columns;
 }
 
 function baseName(path) {

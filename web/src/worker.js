@@ -8,7 +8,7 @@
 import ZorvPict from '../build/wasm/browser/zorvpict.js';
 import ZorvPack from '../build/wasm/browser/zorvpack.js';
 import ZorvHost from '../build/wasm/browser/zorvhost.js';
-import { Engine, PictureMode, printable } from './engine.js';
+import { Engine, PictureMode, entryColumns, printable } from './engine.js';
 
 // Each File is read where it lies: WORKERFS reads the pieces asked for
 // through FileReaderSync, never the whole file.
@@ -81,7 +81,10 @@ function handle(request) {
     case 'open': {
       try {
         const opened = engine.open(request.file, request.file.name);
-        answer({ id, ok: true, ...opened });
+        const entries = entryColumns(opened.entries);
+        answer({ id, ok: true, fileId: opened.fileId, name: opened.name, info: opened.info, entries },
+          [entries.index.buffer, entries.position.buffer, entries.stored.buffer, entries.delivered.buffer,
+            entries.shares_position_with.buffer]);
       } catch (error) {
         answer({ id, ok: false, error: error.message || `${printable(request.file.name)}: cannot be read` });
       }

@@ -7,7 +7,9 @@ import { fileURLToPath } from 'node:url';
 import { Engine } from '../src/engine.js';
 
 const require = createRequire(import.meta.url);
-const wasm = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', 'build', 'wasm', 'node');
+// ZORV_WASM_NODE: another build of the node modules (the benchmark's variants).
+const wasm = process.env.ZORV_WASM_NODE ||
+  path.join(path.dirname(fileURLToPath(import.meta.url)), '..', 'build', 'wasm', 'node');
 
 function mountFile(module, folder, file) {
   module.FS.mkdir(folder);

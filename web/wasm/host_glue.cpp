@@ -112,9 +112,10 @@ void AddEntry(uint32_t index, uint32_t position, uint32_t stored, uint32_t deliv
 
 void OpenArchive(const std::string& path) {
     host::ArchiveContents contents = host::ReadArchiveContents(Archives(), Pictures(), path);
-    // The paths of a plain zorv extract, and of one with --convert.
+    // The paths of a plain zorv extract; those of one with --convert only
+    // when a PNG is asked for (zv_plan), as planning costs a third of a
+    // large listing.
     const std::vector<host::OutputPaths> plain = host::PlanOutputPaths(contents.entries, {true, false, kManifestFileName});
-    const std::vector<host::OutputPaths> converted = host::PlanOutputPaths(contents.entries, {true, true, kManifestFileName});
     nlohmann::json info = {{"type", "archive"},
                            {"signature", contents.signature},
                            {"entries", contents.entries.size()},
@@ -127,7 +128,7 @@ void OpenArchive(const std::string& path) {
     for (size_t i = 0; i < contents.entries.size(); ++i) {
         const host::ArchiveEntry& e = contents.entries[i];
         AddEntry(e.index, e.position, e.storedSize, e.deliveredSize, e.kind, e.sharesPositionWith.value_or(kNone),
-                 e.name, plain[i].file, converted[i].png);
+                 e.name, plain[i].file, "");
     }
 }
 
@@ -309,6 +310,28 @@ EMSCRIPTEN_KEEPALIVE int zv_text_preview(const uint8_t* bytes, uint32_t size) {
         return 1;
     }
     return 0;
+}
+
+// The output paths of zorv extract --convert for entries given by their
+// decoded names (each ended by 0) and kinds (0 audio, 1 picture, 2 file):
+// each entry's file path and PNG path (empty but for pictures), each ended
+// by 0, in the bytes.
+EMSCRIPTEN_KEEPALIVE int zv_plan(const char* names, const uint8_t* kinds, uint32_t count) {
+    return Answer([&] {
+        std::vector<host::ArchiveEntry> entries(count);
+        const char* name = names;
+        for (uint32_t i = 0; i < count; ++i) {
+            entries[i].name = name;
+            entries[i].kind = static_cast<host::EntryKind>(std::min<uint8_t>(kinds[i], 2));
+            name += entries[i].name.size() + 1;
+        }
+        for (const host::OutputPaths& paths : host::PlanOutputPaths(entries, {true, true, kManifestFileName})) {
+            g_bytes.insert(g_bytes.end(), paths.file.begin(), paths.file.end());
+            g_bytes.push_back(0);
+            g_bytes.insert(g_bytes.end(), paths.png.begin(), paths.png.end());
+            g_bytes.push_back(0);
+        }
+    });
 }
 
 // The indexes of the names (each ended by 0, `count` of them) that the
