@@ -25,7 +25,8 @@ export class EntryList {
     this.thumbnails = thumbnails;
     this.onOpen = onOpen;
     this.mode = 'grid';
-    this.order = Uint32Array.from({ length: entries.count }, (_, i) => i);
+    this.order = new Uint32Array(entries.count);
+    for (let i = 0; i < entries.count; i++) this.order[i] = i;
     this.active = 0; // position in order of the entry that takes focus
     this.rendered = new Map(); // entry index -> element
     this.columns = 1;

@@ -53,8 +53,16 @@ const SLICE_MS = 8;
 // them: a list of objects (converted in slices), or already columns.
 async function toColumns(entries) {
   if (!Array.isArray(entries)) {
-    const count = entries.index?.length ?? entries.name.length;
-    return { count, output: entries.output ?? entries.name, ...entries };
+    // Columns; text columns may come as one string, the names ended by NUL
+    // (one string is far cheaper to pass between threads than thousands).
+    const columns = { ...entries };
+    for (const key of ['kind', 'name', 'output', 'png']) {
+      if (typeof columns[key] === 'string') columns[key] = columns[key].split('\0', entries.index.length);
+    }
+    columns.count = entries.index.length;
+    columns.output ??= columns.name;
+    columns.png ??= [];
+    return columns;
   }
   const count = entries.length;
   const columns = { count };
