@@ -120,7 +120,7 @@ export class EntryList {
         this.thumbnails?.forget(index);
       }
     }
-    const visibleSet = new Set();
+    const pictures = new Set(); // in view or just beyond, for thumbnails
     for (const index of wanted) {
       const position = index === activeIndex ? this.active : null;
       let element = this.rendered.get(index);
@@ -136,9 +136,21 @@ export class EntryList {
       if (this.mode === 'grid') element.style.width = `${cellWidth}px`;
       element.tabIndex = at === this.active ? 0 : -1;
       element.setAttribute('aria-rowindex', String(row + 1));
-      if (at >= first && at < last && this.entries.kind[index] === 'picture') visibleSet.add(index);
+      if (at >= first && at < last && this.entries.kind[index] === 'picture') pictures.add(index);
     }
-    if (this.mode === 'grid' && this.thumbnails) this.thumbnails.want(visibleSet, (index, image) => this.showThumbnail(index, image));
+    if (this.mode === 'grid' && this.thumbnails) {
+      // The worker makes the newest request first: ask for those beyond the
+      // view, then those in view from the last to the first, so the first
+      // in view comes first.
+      const inView = new Set();
+      const viewFirst = Math.floor(top / rowHeight) * columns;
+      const viewLast = Math.min(this.order.length, Math.ceil((top + height) / rowHeight) * columns);
+      for (let position = viewFirst; position < viewLast; position++) {
+        if (pictures.has(this.order[position])) inView.add(this.order[position]);
+      }
+      const ordered = [...pictures].filter((index) => !inView.has(index)).concat([...inView].reverse());
+      this.thumbnails.want(ordered, (index, image) => this.showThumbnail(index, image));
+    }
   }
 
   positionAt(index, first, last) {
@@ -290,9 +302,12 @@ export class ThumbnailCache {
     return this.images.get(index);
   }
 
+  // indices: the pictures wanted now, in the order to ask for them; asked
+  // before and no longer wanted are dropped from the worker's queue.
   want(indices, show) {
+    const wanted = new Set(indices);
     for (const [index, id] of this.requests) {
-      if (!indices.has(index)) {
+      if (!wanted.has(index)) {
         this.client.cancel(id);
         this.requests.delete(index);
       }
