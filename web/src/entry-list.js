@@ -56,7 +56,7 @@ export class EntryList {
     this.element.classList.toggle('grid', mode === 'grid');
     this.element.classList.toggle('table', mode === 'table');
     this.clear();
-    this.schedule();
+    this.render();
   }
 
   // The entries to show, in the order to show them (a filter and a sort).
@@ -66,7 +66,7 @@ export class EntryList {
     const keep = order.indexOf(focused);
     this.active = keep >= 0 ? keep : 0;
     this.clear();
-    this.schedule();
+    this.render(); // now, so no frame shows an empty list
   }
 
   // The entry indices in view order: the viewer's previous and next.
