@@ -179,17 +179,56 @@ export class Engine {
   }
 
   // What a ZIP of the file holds, in zorv extract's order and with its
-  // paths: calls emit({path, bytes}) or emit({path, error}) for each entry.
+  // paths: calls emit({path, bytes}) or emit({path, error}) for each entry,
+  // then for the manifest zorv extract writes beside them.
   zip(fileId, emit, cancelled = () => false) {
+    const state = this.zipBegin(fileId);
+    for (let item; !cancelled() && (item = this.zipNext(state));) emit(item);
+  }
+
+  // A ZIP made one file at a time: zipNext gives the next {path, bytes} or
+  // {path, error}, and null after the last.
+  zipBegin(fileId) {
     const file = this.file(fileId);
-    for (const entry of file.entries) {
-      if (cancelled()) return;
+    let manifest = false;
+    // As zorv extract, which writes nothing at all when no entry is selected.
+    if (file.type === 'archive' && file.entries.length > 0) {
       try {
-        const { bytes } = this.entryBytes(fileId, entry.index);
-        emit({ path: entry.output, bytes });
-      } catch (error) {
-        emit({ path: entry.output, error: error.message });
+        this.callHost(file, () => this.host._zv_manifest_begin(this.hostString(file.path), this.hostString(file.name),
+          file.entries.length));
+        manifest = true;
+      } catch {
+        // As zorv extract: an archive the writer cannot describe gets no manifest.
       }
+    }
+    return { fileId, next: 0, manifest };
+  }
+
+  zipNext(state) {
+    const file = this.file(state.fileId);
+    if (state.next < file.entries.length) {
+      const entry = file.entries[state.next++];
+      try {
+        const { bytes } = this.entryBytes(state.fileId, entry.index);
+        if (state.manifest) this.recordInManifest(file, entry, bytes);
+        return { path: entry.output, bytes };
+      } catch (error) {
+        return { path: entry.output, error: error.message };
+      }
+    }
+    if (!state.manifest) return null;
+    state.manifest = false;
+    this.callHost(file, () => this.host._zv_manifest_end());
+    return { path: 'zorv-manifest.json', bytes: encoder.encode(this.hostText()) };
+  }
+
+  recordInManifest(file, entry, bytes) {
+    const at = this.copyToHost(bytes);
+    try {
+      this.callHost(file, () => this.host._zv_manifest_file(entry.index, this.hostString(entry.output), at, bytes.length),
+        entry);
+    } finally {
+      this.host._free(at);
     }
   }
 

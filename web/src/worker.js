@@ -139,7 +139,7 @@ function handle(request) {
   }
 }
 
-// One entry of a zip stream; gives the request back while entries remain.
+// One file of a zip stream; gives the request back while files remain.
 function zipStep(request) {
   const { id } = request;
   if (cancelled.has(id)) {
@@ -147,18 +147,13 @@ function zipStep(request) {
     answer({ id, ok: false, error: 'cancelled' });
     return null;
   }
-  const file = engine.file(request.fileId);
-  const next = request.next || 0;
-  if (next >= file.entries.length) {
+  const state = request.state || engine.zipBegin(request.fileId);
+  const item = engine.zipNext(state);
+  if (!item) {
     answer({ id, ok: true, done: true });
     return null;
   }
-  const entry = file.entries[next];
-  try {
-    const { bytes } = engine.entryBytes(request.fileId, entry.index);
-    answer({ id, ok: true, path: entry.output, bytes: bytes.buffer }, [bytes.buffer]);
-  } catch (error) {
-    answer({ id, ok: true, path: entry.output, error: error.message });
-  }
-  return { ...request, next: next + 1 };
+  if (item.error) answer({ id, ok: true, path: item.path, error: item.error });
+  else answer({ id, ok: true, path: item.path, bytes: item.bytes.buffer }, [item.bytes.buffer]);
+  return { ...request, state };
 }
