@@ -48,7 +48,9 @@ export class Engine {
 
   // ---- files ----------------------------------------------------------------
 
-  // zorv info and zorv list of the file: {fileId, name, info, entries}.
+  // zorv info and zorv list of the file: {fileId, name, info, columns}
+  // (the entries as entryAt reads them), and `entries`, the same
+  // as objects, made when asked for.
   open(source, name) {
     const fileId = this.nextFileId++;
     const folder = `/zorv${fileId}`;
@@ -60,8 +62,11 @@ export class Engine {
       this.callHost(file, () => this.host._zv_open(this.hostString(path), this.hostString(name)));
       const info = { file: name, ...JSON.parse(this.hostText()) };
       file.type = info.type;
-      file.entries = this.readEntries();
-      return { fileId, name, info, entries: file.entries };
+      file.columns = this.readColumns();
+      file.count = file.columns.index.length;
+      const opened = { fileId, name, info, columns: file.columns };
+      Object.defineProperty(opened, 'entries', { get: () => entryObjects(file.columns) });
+      return opened;
     } catch (error) {
       this.close(fileId);
       throw error;
@@ -146,11 +151,11 @@ export class Engine {
   pngPath(file, entry) {
     if (entry.png !== undefined) return entry.png;
     if (!file.pngPaths) {
-      const kinds = Uint8Array.from(file.entries, (e) => KINDS.indexOf(e.kind));
+      const kinds = Uint8Array.from(file.columns.kind, (kind) => KINDS.indexOf(kind));
       const names = this.copyToHost(this.namesBlob(file));
       const kindsAt = this.copyToHost(kinds);
       try {
-        this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.entries.length));
+        this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.count));
       } finally {
         this.host._free(names);
         this.host._free(kindsAt);
@@ -161,7 +166,7 @@ export class Engine {
   }
 
   namesBlob(file) {
-    if (!file.namesBlob) file.namesBlob = encoder.encode(file.entries.map((e) => e.name + '\0').join(''));
+    if (!file.namesBlob) file.namesBlob = encoder.encode(file.columns.name.join('\0') + '\0');
     return file.namesBlob;
   }
 
@@ -171,7 +176,7 @@ export class Engine {
     const file = this.file(fileId);
     const at = this.copyToHost(this.namesBlob(file));
     try {
-      this.callHost(file, () => this.host._zv_glob(this.hostString(pattern), at, file.entries.length));
+      this.callHost(file, () => this.host._zv_glob(this.hostString(pattern), at, file.count));
     } finally {
       this.host._free(at);
     }
@@ -179,17 +184,56 @@ export class Engine {
   }
 
   // What a ZIP of the file holds, in zorv extract's order and with its
-  // paths: calls emit({path, bytes}) or emit({path, error}) for each entry.
+  // paths: calls emit({path, bytes}) or emit({path, error}) for each entry,
+  // then for the manifest zorv extract writes beside them.
   zip(fileId, emit, cancelled = () => false) {
+    const state = this.zipBegin(fileId);
+    for (let item; !cancelled() && (item = this.zipNext(state));) emit(item);
+  }
+
+  // A ZIP made one file at a time: zipNext gives the next {path, bytes} or
+  // {path, error}, and null after the last.
+  zipBegin(fileId) {
     const file = this.file(fileId);
-    for (const entry of file.entries) {
-      if (cancelled()) return;
+    let manifest = false;
+    // As zorv extract, which writes nothing at all when no entry is selected.
+    if (file.type === 'archive' && file.count > 0) {
       try {
-        const { bytes } = this.entryBytes(fileId, entry.index);
-        emit({ path: entry.output, bytes });
-      } catch (error) {
-        emit({ path: entry.output, error: error.message });
+        this.callHost(file, () => this.host._zv_manifest_begin(this.hostString(file.path), this.hostString(file.name),
+          file.count));
+        manifest = true;
+      } catch {
+        // As zorv extract: an archive the writer cannot describe gets no manifest.
       }
+    }
+    return { fileId, next: 0, manifest };
+  }
+
+  zipNext(state) {
+    const file = this.file(state.fileId);
+    if (state.next < file.count) {
+      const entry = entryAt(file.columns, state.next++);
+      try {
+        const { bytes } = this.entryBytes(state.fileId, entry.index);
+        if (state.manifest) this.recordInManifest(file, entry, bytes);
+        return { path: entry.output, bytes };
+      } catch (error) {
+        return { path: entry.output, error: error.message };
+      }
+    }
+    if (!state.manifest) return null;
+    state.manifest = false;
+    this.callHost(file, () => this.host._zv_manifest_end());
+    return { path: 'zorv-manifest.json', bytes: encoder.encode(this.hostText()) };
+  }
+
+  recordInManifest(file, entry, bytes) {
+    const at = this.copyToHost(bytes);
+    try {
+      this.callHost(file, () => this.host._zv_manifest_file(entry.index, this.hostString(entry.output), at, bytes.length),
+        entry);
+    } finally {
+      this.host._free(at);
     }
   }
 
@@ -262,7 +306,7 @@ export class Engine {
   }
 
   entry(file, index) {
-    const entry = file.entries[index];
+    const entry = Number.isInteger(index) && index >= 0 && index < file.count ? entryAt(file.columns, index) : null;
     if (!entry) throw new HostError(`${printable(file.name)}: no entry ${index}`);
     return entry;
   }
@@ -294,22 +338,29 @@ export class Engine {
     }
   }
 
-  // The entries as zorv list --json gives them (the numbers and names that
-  // host_glue.cpp's AddEntry lays out).
-  readEntries() {
+  // The entries as zorv list --json gives them, as columns (the numbers
+  // and names that host_glue.cpp's AddEntry lays out).
+  readColumns() {
     const numbers = this.hostNumbers();
     const texts = decoder.decode(this.hostBytes()).split('\0');
-    const entries = new Array(numbers.length / 6);
-    for (let i = 0, n = 0; i < entries.length; ++i, n += 6) {
-      const entry = {
-        index: numbers[n], position: numbers[n + 1], stored: numbers[n + 2], delivered: numbers[n + 3],
-        kind: KINDS[numbers[n + 4]], name: texts[3 * i], output: texts[3 * i + 1],
-      };
-      if (texts[3 * i + 2]) entry.png = texts[3 * i + 2];
-      if (numbers[n + 5] !== NO_ENTRY) entry.shares_position_with = numbers[n + 5];
-      entries[i] = entry;
+    const count = numbers.length / 6;
+    const columns = {
+      index: new Uint32Array(count), position: new Uint32Array(count), stored: new Uint32Array(count),
+      delivered: new Uint32Array(count), shares_position_with: new Int32Array(count),
+      kind: new Array(count), name: new Array(count), output: new Array(count), png: new Array(count),
+    };
+    for (let i = 0, n = 0; i < count; ++i, n += 6) {
+      columns.index[i] = numbers[n];
+      columns.position[i] = numbers[n + 1];
+      columns.stored[i] = numbers[n + 2];
+      columns.delivered[i] = numbers[n + 3];
+      columns.kind[i] = KINDS[numbers[n + 4]];
+      columns.shares_position_with[i] = numbers[n + 5] === NO_ENTRY ? -1 : numbers[n + 5];
+      columns.name[i] = texts[3 * i];
+      columns.output[i] = texts[3 * i + 1];
+      columns.png[i] = texts[3 * i + 2] || undefined;
     }
-    return entries;
+    return columns;
   }
 
   hostText() {
@@ -356,30 +407,22 @@ export class Engine {
   }
 }
 
-// The entries as columns, for the page: a structured clone of 65,535
-// objects costs several times the listing itself. Numbers in typed arrays
-// (transferable), texts in arrays of strings; shares_position_with is -1
-// where there is none.
-export function entryColumns(entries) {
-  const count = entries.length;
-  const columns = {
-    index: new Uint32Array(count), position: new Uint32Array(count), stored: new Uint32Array(count),
-    delivered: new Uint32Array(count), shares_position_with: new Int32Array(count),
-    kind: new Array(count), name: new Array(count), output: new Array(count), png: new Array(count),
+// The entries as columns (one array per field), as the page gets them: a
+// structured clone of 65,535 objects costs several times the listing.
+// Numbers in typed arrays, texts in arrays of strings; shares_position_with
+// is -1 where there is none, png undefined where there is none.
+export function entryAt(columns, i) {
+  const entry = {
+    index: columns.index[i], position: columns.position[i], stored: columns.stored[i],
+    delivered: columns.delivered[i], kind: columns.kind[i], name: columns.name[i], output: columns.output[i],
   };
-  for (let i = 0; i < count; ++i) {
-    const e = entries[i];
-    columns.index[i] = e.index;
-    columns.position[i] = e.position;
-    columns.stored[i] = e.stored;
-    columns.delivered[i] = e.delivered;
-    columns.shares_position_with[i] = e.shares_position_with ?? -1;
-    columns.kind[i] = e.kind;
-    columns.name[i] = e.name;
-    columns.output[i] = e.output;
-    columns.png[i] = e.png;
-  }
-  return columns;
+  if (columns.png[i] !== undefined) entry.png = columns.png[i];
+  if (columns.shares_position_with[i] >= 0) entry.shares_position_with = columns.shares_position_with[i];
+  return entry;
+}
+
+export function entryObjects(columns) {
+  return Array.from(columns.index, (_, i) => entryAt(columns, i));
 }
 
 function baseName(path) {

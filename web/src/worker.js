@@ -8,7 +8,7 @@
 import ZorvPict from '../build/wasm/browser/zorvpict.js';
 import ZorvPack from '../build/wasm/browser/zorvpack.js';
 import ZorvHost from '../build/wasm/browser/zorvhost.js';
-import { Engine, PictureMode, entryColumns, printable } from './engine.js';
+import { Engine, PictureMode, printable } from './engine.js';
 
 // Each File is read where it lies: WORKERFS reads the pieces asked for
 // through FileReaderSync, never the whole file.
@@ -44,7 +44,8 @@ self.onmessage = (event) => {
   if (request.op === 'cancel') {
     const queued = thumbnails.findIndex((r) => r.id === request.id);
     if (queued >= 0) thumbnails.splice(queued, 1);
-    else cancelled.add(request.id);  // a running zip stops at its next entry
+    // A zip waits in the queue between its files: it stops before the next.
+    else if (requests.some((r) => r.id === request.id && r.op === 'zip')) cancelled.add(request.id);
     return;
   }
   (request.op === 'thumbnail' ? thumbnails : requests).push(request);
@@ -80,11 +81,10 @@ function handle(request) {
   switch (request.op) {
     case 'open': {
       try {
+        // The columns are the engine's own, so they are copied, not
+        // transferred: a copy of typed arrays costs next to nothing.
         const opened = engine.open(request.file, request.file.name);
-        const entries = entryColumns(opened.entries);
-        answer({ id, ok: true, fileId: opened.fileId, name: opened.name, info: opened.info, entries },
-          [entries.index.buffer, entries.position.buffer, entries.stored.buffer, entries.delivered.buffer,
-            entries.shares_position_with.buffer]);
+        answer({ id, ok: true, fileId: opened.fileId, name: opened.name, info: opened.info, entries: opened.columns });
       } catch (error) {
         answer({ id, ok: false, error: error.message || `${printable(request.file.name)}: cannot be read` });
       }
@@ -139,7 +139,7 @@ function handle(request) {
   }
 }
 
-// One entry of a zip stream; gives the request back while entries remain.
+// One file of a zip stream; gives the request back while files remain.
 function zipStep(request) {
   const { id } = request;
   if (cancelled.has(id)) {
@@ -147,18 +147,13 @@ function zipStep(request) {
     answer({ id, ok: false, error: 'cancelled' });
     return null;
   }
-  const file = engine.file(request.fileId);
-  const next = request.next || 0;
-  if (next >= file.entries.length) {
+  const state = request.state || engine.zipBegin(request.fileId);
+  const item = engine.zipNext(state);
+  if (!item) {
     answer({ id, ok: true, done: true });
     return null;
   }
-  const entry = file.entries[next];
-  try {
-    const { bytes } = engine.entryBytes(request.fileId, entry.index);
-    answer({ id, ok: true, path: entry.output, bytes: bytes.buffer }, [bytes.buffer]);
-  } catch (error) {
-    answer({ id, ok: true, path: entry.output, error: error.message });
-  }
-  return { ...request, next: next + 1 };
+  if (item.error) answer({ id, ok: true, path: item.path, error: item.error });
+  else answer({ id, ok: true, path: item.path, bytes: item.bytes.buffer }, [item.bytes.buffer]);
+  return { ...request, state };
 }

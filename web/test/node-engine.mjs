@@ -8,7 +8,7 @@ import { Engine } from '../src/engine.js';
 
 const require = createRequire(import.meta.url);
 // ZORV_WASM_NODE: another build of the node modules (the benchmark's variants).
-const wasm = process.env.ZORV_WASM_NODE ||
+const wasm = process.env.ZORV_WASM_NODE ? path.resolve(process.env.ZORV_WASM_NODE) :
   path.join(path.dirname(fileURLToPath(import.meta.url)), '..', 'build', 'wasm', 'node');
 
 function mountFile(module, folder, file) {

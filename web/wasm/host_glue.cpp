@@ -11,14 +11,17 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "archive_contents.h"
+#include "content_hash.h"
 #include "dib_pixels.h"
 #include "input_file.h"
+#include "manifest.h"
 #include "name_glob.h"
 #include "names.h"
 #include "picture_output.h"
@@ -28,12 +31,13 @@
 
 namespace {
 
+std::optional<writer::Manifest> g_manifest;  // of the ZIP being made
 std::string g_text;
 std::vector<uint32_t> g_numbers;
 std::vector<uint8_t> g_bytes;
 
 // The name of the tool's own file beside extracted entries: no entry takes it.
-constexpr const char* kManifestFileName = "zorv-manifest.json";
+constexpr const char* kManifestFileName = writer::kManifestFileName;
 
 host::PicturePlugin& Pictures() {
     static host::PicturePlugin* plugin = new host::PicturePlugin;
@@ -331,6 +335,53 @@ EMSCRIPTEN_KEEPALIVE int zv_plan(const char* names, const uint8_t* kinds, uint32
             g_bytes.insert(g_bytes.end(), paths.png.begin(), paths.png.end());
             g_bytes.push_back(0);
         }
+    });
+}
+
+// The manifest zorv extract writes beside an archive's files, for a ZIP of
+// them: begun from the archive itself (fails, with the reason, when it
+// cannot be described: zorv then writes none either), told of each file
+// the ZIP takes, and ended as its JSON text.
+EMSCRIPTEN_KEEPALIVE int zv_manifest_begin(const char* path, const char* name, uint32_t entryCount) {
+    return Answer([&] {
+        g_manifest.reset();
+        writer::Manifest manifest = writer::DescribeArchive(std::filesystem::u8path(path));
+        manifest.archiveName = name;  // the file's own name, not the name it is mounted under
+        if (manifest.entries.size() != entryCount)
+            throw host::HostError("the plug-in lists another number of entries");
+        for (writer::ManifestEntry& entry : manifest.entries)
+            entry.name = host::NameToUtf8(writer::NameFromField(entry.nameField));
+        g_manifest = std::move(manifest);
+    });
+}
+
+// As zorv extract records a written file: its path and digest when it is
+// what a rebuild can take back (the stored bytes, or coded audio's WAVE),
+// and a packed picture's depth.
+EMSCRIPTEN_KEEPALIVE int zv_manifest_file(uint32_t index, const char* relative, const uint8_t* bytes, uint32_t size) {
+    return Answer([&] {
+        if (!g_manifest || index >= g_manifest->entries.size()) return;
+        writer::ManifestEntry& entry = g_manifest->entries[index];
+        const bool wave = entry.kind == writer::EntryKind::Audio;
+        const uint64_t expected = wave ? writer::WaveSizeOf(entry.audioHeader) : entry.storedSize;
+        if (size == expected) {
+            entry.file = writer::WrittenFile{relative, size, writer::ContentHashHex(bytes, size)};
+            entry.form = wave ? writer::WrittenForm::Wave : writer::WrittenForm::Stored;
+        }
+        if (entry.kind != writer::EntryKind::Picture) return;
+        // Only a hint: an entry that merely looks like a picture has none.
+        try {
+            entry.pictureBitCount = Pictures().GetPictureInfo(bytes, size).colorDepth;
+        } catch (const host::PluginFailure&) {
+        }
+    });
+}
+
+EMSCRIPTEN_KEEPALIVE int zv_manifest_end() {
+    return Answer([&] {
+        if (!g_manifest) throw host::HostError("no manifest was begun");
+        g_text = writer::ManifestToJson(*g_manifest);
+        g_manifest.reset();
     });
 }
 
