@@ -6,7 +6,13 @@ export class WorkerClient {
     this.nextId = 1;
     this.pending = new Map();
     worker.onmessage = (event) => this.receive(event.data);
-    worker.onerror = (event) => this.failAll(`the worker stopped: ${event.message || 'unknown error'}`);
+    // A worker that fails (out of memory, say) answers nothing more: every
+    // request, waiting or new, says so at once instead of hanging.
+    this.failure = null;
+    worker.onerror = (event) => {
+      this.failure = `the viewer's worker stopped (${event.message || 'unknown error'}); reload the page`;
+      this.failAll(this.failure);
+    };
   }
 
   receive(message) {
@@ -38,6 +44,7 @@ export class WorkerClient {
   // a streamed answer.
   send(op, args = {}, transfer = [], onPart = null) {
     const id = this.nextId++;
+    if (this.failure) return { id, promise: Promise.reject(new Error(this.failure)) };
     const promise = new Promise((resolve, reject) => {
       this.pending.set(id, { resolve, reject, onPart });
     });
