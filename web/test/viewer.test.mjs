@@ -226,6 +226,10 @@ describe('archives', () => {
     // The filter takes zorv's patterns, letter case ignored.
     await s.page.type('[data-file="plain.dat"] [data-filter]', '*.pw');
     await s.page.waitForFunction(() => document.querySelectorAll('[data-file="plain.dat"] [data-entry]').length === 3);
+    // ... and by kind: of those, the coded audio.
+    await s.page.select('[data-file="plain.dat"] [data-kind-filter]', 'audio');
+    await s.page.waitForFunction(() => [...document.querySelectorAll('[data-file="plain.dat"] [data-entry]')]
+      .map((e) => e.dataset.name).join() === 'SE01.PW,BGM02.PW');
     await finish(s);
   });
 
