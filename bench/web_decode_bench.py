@@ -9,7 +9,11 @@ Rounds interleave the two, and each figure is a median of processor time
 (the machine is shared: wall time would count other programs' turns).
 
   bench/web_decode_bench.py [--build build/native] [--rounds 7] [--count 3]
-                            [--also web/build/wasm-nosimd/node]
+                            [--also web/build/wasm-nosimd/node] [--chromium]
+
+--chromium runs the WebAssembly in a worker of headless Chromium instead of
+node (needs web/node_modules: cd web && npm ci); both sides are then timed
+by the clock, not by processor time, as a worker cannot read its own.
 
 --also adds a column for another build of the node modules, measured in the
 same rounds: ZORV_WASM_SIMD= web/build-wasm.sh web/build/wasm-nosimd builds
@@ -33,6 +37,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--count", type=int, default=3)
     parser.add_argument("--also", help="another folder of node modules to measure beside")
+    parser.add_argument("--chromium", action="store_true", help="the WebAssembly in headless Chromium's worker")
     options = parser.parse_args()
 
     # The WebAssembly module keeps the memory it grew, so its blocks land on
@@ -55,9 +60,10 @@ def main():
 
     def native(data):
         info, bits = ctypes.c_void_p(), ctypes.c_void_p()
-        start = time.thread_time()
+        clock = time.perf_counter if options.chromium else time.thread_time
+        start = clock()
         result = plugin.GetPicture(data, len(data), 1, ctypes.byref(info), ctypes.byref(bits), None, None)
-        seconds = time.thread_time() - start
+        seconds = clock() - start
         size = platform.GlobalSize(bits)
         platform.GlobalFree(info)
         platform.GlobalFree(bits)
@@ -69,7 +75,8 @@ def main():
         environment = dict(os.environ)
         if folder:
             environment["ZORV_WASM_NODE"] = os.path.abspath(folder)
-        return subprocess.Popen(["node", os.path.join(ROOT, "bench", "web_decode_wasm.mjs")], env=environment,
+        script = "web_decode_chromium.mjs" if options.chromium else "web_decode_wasm.mjs"
+        return subprocess.Popen(["node", os.path.join(ROOT, "bench", script)], env=environment,
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 
     def wasm_round(child, path):

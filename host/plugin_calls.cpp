@@ -150,8 +150,9 @@ std::vector<ArchiveEntryRecord> ArchivePlugin::List(const std::string& path) {
     records.reserve(bytes.size / sizeof(ArchiveEntryRecord));
     for (size_t at = 0; at + sizeof(ArchiveEntryRecord) <= bytes.size && bytes.data[at] != 0;
          at += sizeof(ArchiveEntryRecord)) {
-        records.emplace_back();
-        std::memcpy(&records.back(), bytes.data + at, sizeof(ArchiveEntryRecord));
+        ArchiveEntryRecord record;  // not zeroed first: every byte is copied in
+        std::memcpy(&record, bytes.data + at, sizeof record);
+        records.push_back(record);
     }
     return records;
 }

@@ -59,7 +59,7 @@ compile() {  # compile OUTPUT SOURCE FLAGS...: again when the source or any head
   local output=$1 source=$2
   shift 2
   if [ ! -f "$output" ] || [ "$source" -nt "$output" ] ||
-     [ -n "$(find frame platform host files web/wasm -newer "$output" -name '*.h' 2>/dev/null | head -1)" ]; then
+     [ -n "$(find frame platform host files writer web/wasm -newer "$output" -name '*.h' 2>/dev/null | head -1)" ]; then
     em++ "$@" -c "$source" -o "$output"
   fi
 }

@@ -129,7 +129,7 @@ export class Engine {
     const { bytes } = this.entryBytes(fileId, index);
     const wave = readWave(bytes);
     if (!wave) throw new HostError(this.subject(file, entry) + ': the plug-in delivered no readable WAVE');
-    return { wave: bytes.buffer, ...wave, peaks: wavePeaks(bytes, wave) };
+    return { wave: bytes.buffer, ...wave, peaks: wavePeaks(bytes, wave), playable: playableWave(bytes, wave) };
   }
 
   // A plain entry as text (code page 932, decoded by host/) or as hex.
@@ -459,10 +459,25 @@ export function readWave(bytes) {
   }
   if (at < 0) return null;
   const dataOffset = at + 8;
+  format.fmtLength = view.getUint32(16, true);
+  format.dataTagAt = at;
   const dataSize = Math.min(view.getUint32(at + 4, true), bytes.length - dataOffset);
   const frameBytes = format.channels * (format.bits / 8);
   const seconds = format.rate && frameBytes ? dataSize / frameBytes / format.rate : 0;
   return { ...format, seconds, dataOffset, dataSize };
+}
+
+// The plug-in delivers coded audio's format chunk length as stored, so a
+// WAVE whose stored length is not the 18 bytes the chunk spans has its data
+// chunk where no reader looks, and a browser refuses to play it. For the
+// audio element only: a copy with the length that the layout has, or
+// undefined when the delivered WAVE is playable as it is.
+function playableWave(bytes, wave) {
+  const spans = wave.dataTagAt - 20;
+  if (wave.fmtLength === spans) return undefined;
+  const copy = bytes.slice();
+  new DataView(copy.buffer).setUint32(16, spans, true);
+  return copy.buffer;
 }
 
 // About PEAK_PAIRS (min, max) pairs over the 16-bit samples (all channels

@@ -103,8 +103,8 @@ function handle(request) {
     }
     case 'audio': {
       const a = engine.audio(request.fileId, request.index);
-      answer({ id, ok: true, wave: a.wave, rate: a.rate, channels: a.channels, bits: a.bits, seconds: a.seconds,
-        peaks: a.peaks }, [a.wave, a.peaks.buffer]);
+      answer({ id, ok: true, wave: a.wave, playable: a.playable, rate: a.rate, channels: a.channels, bits: a.bits,
+        seconds: a.seconds, peaks: a.peaks }, [a.wave, a.peaks.buffer, ...(a.playable ? [a.playable] : [])]);
       return null;
     }
     case 'preview': {

@@ -45,12 +45,36 @@ mergeInto(LibraryManager.library, {
       plugin._GlobalFree(handle);
       return ours;
     }
-    try {
-      var src = (flags & SOURCE_IN_MEMORY) ? copyIn(source, length) : copyString(source);
-      if (fn === IS_SUPPORTED) {
-        var probe = out1 >>> 0 >= 0x10000 ? copyIn(out1, PROBE_BYTES) : out1;
-        return plugin._IsSupported(src, probe);
+    // Listing an archive probes each of up to 65,535 entries with the same
+    // path: the path and the probe's buffer stay in the plug-in's memory
+    // between calls instead of being allocated for each.
+    function probeCall() {
+      var cache = plugin.zorvProbe || (plugin.zorvProbe = { path: null, pathAt: 0, bufferAt: 0 });
+      var end = source;
+      while (HEAPU8[end] !== 0) ++end;
+      var path = HEAPU8.subarray(source, end + 1);
+      var same = cache.path !== null && cache.path.length === path.length;
+      for (var i = 0; same && i < path.length; ++i) same = cache.path[i] === path[i];
+      if (!same) {
+        if (cache.pathAt) plugin._free(cache.pathAt);
+        cache.path = null;
+        cache.pathAt = plugin._malloc(path.length);
+        if (!cache.pathAt) return 0;
+        plugin.HEAPU8.set(path, cache.pathAt);
+        cache.path = path.slice();
       }
+      var probe = out1;
+      if (out1 >>> 0 >= 0x10000) {
+        if (!cache.bufferAt) cache.bufferAt = plugin._malloc(PROBE_BYTES);
+        if (!cache.bufferAt) return 0;
+        plugin.HEAPU8.set(HEAPU8.subarray(out1, out1 + PROBE_BYTES), cache.bufferAt);
+        probe = cache.bufferAt;
+      }
+      return plugin._IsSupported(cache.pathAt, probe);
+    }
+    try {
+      if (fn === IS_SUPPORTED) return probeCall();
+      var src = (flags & SOURCE_IN_MEMORY) ? copyIn(source, length) : copyString(source);
       if (fn === GET_PICTURE_INFO) {
         var record = pluginAlloc(RECORD_BYTES);
         var result = plugin._GetPictureInfo(src, length, flags, record);
