@@ -3,7 +3,8 @@
 # Windows, stripped; the copies with debug information stay in
 # build/mingw/{picture,archive}/unstripped/) with dist/zorv.exe beside them,
 # and the native Linux libraries in dist/native/ with dist/zorv, which finds
-# them there.
+# them there; and dist/zorv-viewer.html, the plug-ins as WebAssembly in one
+# page that needs nothing else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -19,4 +20,5 @@ cp build/mingw/picture/ZORVPICT.SPI build/mingw/archive/ZORVPACK.SPI dist/
 cp build/native/platform/libzorvplatform.so build/native/picture/libzorvpict.so \
    build/native/archive/libzorvpack.so dist/native/
 cp build/mingw/cli/zorv.exe build/native/cli/zorv dist/
+web/build.sh
 ls -l dist dist/native

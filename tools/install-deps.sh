@@ -13,13 +13,19 @@ packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev valgr
           # independent readers and a classic encoder for tests and benchmarks
           python3 python3-pil imagemagick python3-lzss xxhash
           # photographs and drawn pictures for the PNG benchmarks (bench/png_corpus.py)
-          lomiri-wallpapers-20.04 sway-backgrounds xfdesktop4-data)
+          lomiri-wallpapers-20.04 sway-backgrounds xfdesktop4-data
+          # the plug-ins and the host as WebAssembly for the browser viewer
+          emscripten
+          # the browser viewer: its bundler and tests run on node; Chromium drives the page headless
+          nodejs chromium)
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
     || missing+=("$package")
 done
+# Node from elsewhere may carry its own npm; Debian's node needs Debian's.
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""

@@ -49,6 +49,17 @@ else
   echo "SKIPPED: this machine cannot run 32-bit programs ('wine --version' fails), so the $wine_tests Wine tests did not run"
 fi
 
+echo "== browser: the viewer page in headless Chromium"
+# node's test runner: the worker's engine under node, then the page in dist/ against zorv in
+# build/native, on files the fixture builders make.
+browser_log=$(mktemp)
+(cd web && node --test --test-concurrency=1 test/engine.test.mjs test/viewer.test.mjs) 2>&1 | tee "$browser_log"
+browser_status=${PIPESTATUS[0]}
+browser_passed=$(sed -n 's/^# pass \([0-9]*\)$/\1/p' "$browser_log" | tail -n 1)
+rm -f "$browser_log"
+[ "$browser_status" -eq 0 ] || exit "$browser_status"
+passed=$((passed + ${browser_passed:-0}))
+
 echo "== fuzzing, ${fuzz_seconds}s per target"
 tools/fuzz.sh "$fuzz_seconds"
 
