@@ -51,6 +51,9 @@ private:
     std::vector<uint8_t> buffer_;
 };
 
+// Why an archive that exists was left as it is (without --overwrite).
+constexpr const char* kExists = "exists; not overwritten (use --overwrite)";
+
 // A row of the plan in columns: the action, then the name, the file in
 // parentheses and the reason, two spaces apart.
 std::string ReportLine(const writer::ReportRow& row) {
@@ -94,14 +97,14 @@ public:
         return writer::PlanFilesArchive(paths, signature, host::Utf8ToName, writeOptions_);
     }
 
-    // Writes the archive; WriteError (or a file error) when it cannot.
+    // Writes the archive; ToolError when it cannot.
     void Write(const writer::RebuildPlan& plan) {
         // Only an archive that exists (it is replaced) can be one of the inputs.
         if (files::IsFile(options_.output))
             for (const writer::PlanItem& item : plan.items)
                 if (!item.source.empty() && item.action != writer::PlanAction::Remove &&
                     files::SameFile(item.source, options_.output))
-                    throw writer::WriteError(options_.output + " is one of the files it is built from; not replaced");
+                    throw files::ToolError(options_.output + " is one of the files it is built from; not replaced");
         uint64_t items = 0, bytes = 0;
         for (const writer::PlanItem& item : plan.items) {
             if (item.action == writer::PlanAction::Remove) continue;
@@ -120,7 +123,7 @@ public:
         const files::PutResult put = folder.Put(files::BaseName(options_.output), build,
                                                 options_.overwrite ? ExistingPolicy::Overwrite : ExistingPolicy::Refuse,
                                                 false);
-        if (put != files::PutResult::Written) throw writer::WriteError("'" + options_.output + "' exists already");
+        if (put != files::PutResult::Written) throw files::ToolError(kExists).About(options_.output);
         console_.Progress().Finish();
     }
 
@@ -173,7 +176,7 @@ int RunBuild(const BuildOptions& options, Console& console) {
         return kUsageError;
     }
     if (!options.dryRun && !options.overwrite && files::IsFile(options.output)) {
-        console.Error(options.output, "exists; not overwritten (use --overwrite)");
+        console.Error(options.output, kExists);
         return kNothingDone;
     }
     Builder builder(options, console);
@@ -183,7 +186,7 @@ int RunBuild(const BuildOptions& options, Console& console) {
         console.Progress().Finish();
     } catch (const std::exception& error) {
         console.Progress().Finish();
-        console.Error(folder, error.what());
+        console.Error(folder, error);
         return kNothingDone;
     }
     const bool rebuild = plan.manifest != nullptr;
@@ -200,7 +203,7 @@ int RunBuild(const BuildOptions& options, Console& console) {
         builder.Write(plan);
     } catch (const std::exception& error) {
         console.Progress().Finish();
-        console.Error(options.output, error.what());
+        console.Error(options.output, error);
         return kNothingDone;
     }
     for (const std::string& note : builder.Notes()) console.Note(note);

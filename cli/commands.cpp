@@ -10,7 +10,7 @@ std::optional<host::ArchiveContents> Plugins::ReadArchive(const std::string& pat
     try {
         return host::ReadArchiveContents(archives, path);
     } catch (const std::exception& error) {
-        console.Error(path, error.what());
+        console.Error(path, error);
         tally.Failed();
         return std::nullopt;
     }

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "tool_error.h"
 #include "utf8.h"
 
 namespace cli {
@@ -101,6 +102,15 @@ std::string Printable(const std::string& text) {
         }
     }
     return shown;
+}
+
+std::string Told(const std::exception& error, const std::string& subject) {
+    const auto* told = dynamic_cast<const files::ToolError*>(&error);
+    if (!told) return error.what();
+    std::string text;
+    if (!told->Path().empty() && told->Path() != subject) text += "'" + told->Path() + "': ";
+    if (!told->Entry().empty()) text += told->Entry() + ": ";
+    return text + told->Reason();
 }
 
 // ---- progress line ------------------------------------------------------------------
@@ -200,6 +210,8 @@ void Console::Error(const std::string& subject, const std::string& message) {
     std::fprintf(stderr, "zorv: %s%s%s\n", Printable(subject).c_str(), subject.empty() ? "" : ": ",
                  Printable(message).c_str());
 }
+
+void Console::Error(const std::string& subject, const std::exception& error) { Error(subject, Told(error, subject)); }
 
 void Console::Warning(const std::string& subject, const std::string& message) {
     if (verbosity_ != Verbosity::Quiet) Error(subject, "warning: " + message);

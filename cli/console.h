@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ public:
     // "zorv: SUBJECT: MESSAGE" on stderr; errors always, warnings and notes
     // unless quiet. The subject may be empty.
     void Error(const std::string& subject, const std::string& message);
+    // A failure, told as Told() tells it.
+    void Error(const std::string& subject, const std::exception& error);
     void Warning(const std::string& subject, const std::string& message);
     void Note(const std::string& message);
     // With -v: a file written, on stdout.
@@ -70,6 +73,12 @@ private:
     Verbosity verbosity_;
     ProgressLine progress_;
 };
+
+// What a failure says after the subject it is shown under: the file the
+// error is about, quoted, unless it is that subject; the archive entry it
+// is about; then its reason. Any other exception says only its what().
+// The one place an error's subject and reason become text.
+std::string Told(const std::exception& error, const std::string& subject);
 
 // Text safe to show on a terminal: control characters (C0, DEL and C1),
 // which a name may hold, and every byte that is not part of well-formed

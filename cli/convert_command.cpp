@@ -23,7 +23,7 @@ int RunConvert(const ConvertOptions& options, Console& console) {
     return MakeEach(options.pictures, options.output, options.existing, console,
                     [&](const std::string& path, OutputFiles& outputs, Tally& tally) {
         if (!pictures.IsSupported(path, host::PicturePlugin::ReadHead(path).data()))
-            throw host::HostError("not a ZORVAN packed picture");
+            throw files::ToolError("not a ZORVAN packed picture");
         host::PictureParts parts = pictures.GetPicture(path);
         host::PictureFile result = toPng ? host::PictureToPng(parts, {options.pngLevel}) : host::PictureToBitmapFile(parts);
         const std::string name = host::ReplaceExtension(files::BaseName(path), toPng ? ".png" : ".bmp");

@@ -91,8 +91,10 @@ public:
             bytesShown_ = 0;
             try {
                 ExtractEntry(job, entry, archive, manifest);
+            } catch (files::ToolError& error) {
+                Fail(job.path, error.InEntry(entry.name));
             } catch (const std::exception& error) {
-                Fail(job.path, entry, error.what());
+                Fail(job.path, files::ToolError(error.what()).InEntry(entry.name));
             }
             // Done with the entry, written or not: all of its bytes count.
             console_.Progress().Advance(1, entryBytes_ - bytesShown_);
@@ -102,7 +104,7 @@ public:
             const std::string written = manifest.Write(folder_, job.subfolder, options_.existing);
             if (!written.empty()) console_.Written(Shown(written));
         } catch (const std::exception& error) {
-            console_.Error(job.path, std::string("the manifest: ") + error.what());
+            console_.Error(job.path, "the manifest: " + Told(error, job.path));
             tally_.Failed();
         }
     }
@@ -141,8 +143,8 @@ private:
             block = Deliver(job.path, entry);
             bytes = block.Bytes();
             if (bytes.size < entry.deliveredSize)
-                throw host::HostError("the plug-in delivered " + std::to_string(bytes.size) + " bytes, not " +
-                                      std::to_string(entry.deliveredSize));
+                throw files::ToolError("the plug-in delivered " + std::to_string(bytes.size) + " bytes, not " +
+                                       std::to_string(entry.deliveredSize));
             bytes.size = entry.deliveredSize;
             WriteInPieces(file, bytes, true);
         };
@@ -161,7 +163,8 @@ private:
             try {
                 const PictureInfoRecord info = plugins_.pictures.GetPictureInfo(bytes.data, bytes.size);
                 manifest.RecordBitCount(entry.index, info.colorDepth);
-            } catch (const host::PluginFailure&) {
+            } catch (const files::ToolError& error) {
+                if (error.Kind() != files::ErrorKind::PluginRefused) throw;
             }
             return;
         }
@@ -255,7 +258,11 @@ private:
     }
 
     void Fail(const std::string& archive, const host::ArchiveEntry& entry, const std::string& why) {
-        console_.Error(archive + ": " + entry.name, why);
+        Fail(archive, files::ToolError(why).InEntry(entry.name));
+    }
+    // An entry that failed, named under its archive.
+    void Fail(const std::string& archive, const files::ToolError& error) {
+        console_.Error(archive, error);
         ++failed_;
         tally_.Failed();
     }
@@ -284,7 +291,7 @@ public:
             bool isArchive = false;
             try {
                 isArchive = problem.empty() && plugin.IsSupported(argument);
-            } catch (const host::HostError&) {  // no path the plug-in could open
+            } catch (const files::ToolError&) {  // no path the plug-in could open
             }
             (isArchive ? archives : patterns).push_back(argument);
         }
@@ -311,8 +318,8 @@ private:
         try {
             files::InputFile file(path);
             return {};
-        } catch (const files::FileError& error) {
-            return files::IsFile(path) || files::IsFolder(path) ? error.what() : kMissing;
+        } catch (const files::ToolError& error) {
+            return files::IsFile(path) || files::IsFolder(path) ? error.Reason() : kMissing;
         }
     }
 
@@ -349,7 +356,7 @@ Plan PlanJobs(const ExtractOptions& options, const std::vector<std::string>& arc
     return plan;
 }
 
-// Extracts what was planned and sums it up; FileError when the output
+// Extracts what was planned and sums it up; ToolError when the output
 // folder cannot be made.
 void RunPlan(const ExtractOptions& options, const Plan& plan, Plugins& plugins, Console& console, Tally& tally) {
     const std::string folderName = options.outputFolder.empty() ? "." : options.outputFolder;
@@ -360,7 +367,7 @@ void RunPlan(const ExtractOptions& options, const Plan& plan, Plugins& plugins, 
         try {
             extractor.ExtractArchive(job);
         } catch (const std::exception& error) {  // its stored bytes could not be opened
-            console.Error(job.path, error.what());
+            console.Error(job.path, error);
             tally.Failed();
         }
     }
@@ -396,7 +403,7 @@ int RunExtract(const ExtractOptions& options, Console& console) {
         RunPlan(options, plan, plugins, console, tally);
     } catch (const std::exception& error) {
         console.Progress().Finish();
-        console.Error(options.outputFolder.empty() ? "." : options.outputFolder, error.what());
+        console.Error(options.outputFolder.empty() ? "." : options.outputFolder, error);
         return kNothingDone;
     }
     return tally.ExitCode();

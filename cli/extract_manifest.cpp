@@ -51,7 +51,7 @@ ManifestRecorder::ManifestRecorder(const std::string& archivePath, const host::A
     try {
         manifest_ = writer::DescribeArchive(std::filesystem::u8path(archivePath), listing);
     } catch (const std::exception& error) {
-        console.Warning(archivePath, std::string("no manifest is written: ") + error.what());
+        console.Warning(archivePath, "no manifest is written: " + Told(error, archivePath));
         return;
     }
     for (writer::ManifestEntry& entry : manifest_->entries)
@@ -100,8 +100,8 @@ std::string ManifestRecorder::Write(files::OutputFolder& folder, const std::stri
         } else if (existing == ExistingPolicy::Skip) {
             return {};
         } else if (existing == ExistingPolicy::Refuse) {
-            throw host::HostError(std::string(writer::kManifestFileName) +
-                                  " of another archive is there; not replaced (use --overwrite)");
+            throw files::ToolError(std::string(writer::kManifestFileName) +
+                                   " of another archive is there; not replaced (use --overwrite)");
         }
     }
     // Decided above: one of the same archive is brought up to date, another

@@ -34,7 +34,7 @@ nlohmann::json DescribePicture(host::PicturePlugin& pictures, const std::string&
                                const host::PackedPictureHeader& header) {
     host::PictureParts parts = pictures.GetPicture(path);
     host::ByteSpan info = parts.info.Bytes();
-    if (info.size < 40) throw host::HostError("the plug-in delivered a short info header");
+    if (info.size < 40) throw files::ToolError("the plug-in delivered a short info header");
     const auto width = static_cast<int32_t>(ReadLe32(info.data + 4));
     const auto height = static_cast<int32_t>(ReadLe32(info.data + 8));
     return {{"file", path},
@@ -101,14 +101,14 @@ int RunInfo(const InfoOptions& options, Console& console) {
             else if (plugins.archives.IsSupported(path))
                 description = DescribeArchive(plugins, path);
             else
-                throw host::HostError("not a ZORVAN picture or archive");
+                throw files::ToolError("not a ZORVAN picture or archive");
             tally.Done();
             if (options.json)
                 documents.push_back(description);
             else
                 console.DataLine(Printable(TextLine(description)));
         } catch (const std::exception& error) {
-            console.Error(path, error.what());
+            console.Error(path, error);
             tally.Failed();
         }
     }

@@ -47,7 +47,7 @@ int RunParsedCommand(const std::vector<cli::Command>& commands, cli::Console& co
         // The commands handle each input's failures themselves; what comes
         // here stopped everything (a plug-in missing, memory exhausted).
         console.Progress().Finish();
-        console.Error("", error.what());
+        console.Error("", error);
         code = cli::kNothingDone;
     }
     // Data that never reached its file (a full disk) is a failure too.

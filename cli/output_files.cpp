@@ -38,10 +38,10 @@ std::string OutputFiles::Write(const std::string& name, const uint8_t* data, siz
     if (existing_ == ExistingPolicy::Overwrite && folder_->Exists(relative) &&
         std::any_of(inputs_.begin(), inputs_.end(),
                     [&](const std::string& input) { return files::SameFile(input, shown); }))
-        throw host::HostError(shown + " is one of the inputs; not replaced");
+        throw files::ToolError(shown + " is one of the inputs; not replaced");
     const files::PutResult put =
         folder_->Put(relative, [&](files::PendingFile& file) { file.Write(data, size); }, existing_);
-    if (put == files::PutResult::Exists) throw host::HostError(NotOverwritten(shown));
+    if (put == files::PutResult::Exists) throw files::ToolError(NotOverwritten(shown));
     return put == files::PutResult::Written ? shown : std::string();
 }
 
@@ -63,7 +63,7 @@ int MakeEach(const std::vector<std::string>& inputs, const std::string& output, 
             make(path, outputs, tally);
             tally.Done();
         } catch (const std::exception& error) {
-            console.Error(path, error.what());
+            console.Error(path, error);
             tally.Failed();
         }
         progress.Advance(1, 0);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "file_error.h"
+#include "tool_error.h"
 
 namespace files {
 
@@ -20,7 +20,7 @@ struct TreeEntry {
 
 // The root itself may be a link (the user named it); nothing below it is
 // followed. Entries come folder by folder, in no particular order. Throws
-// FileError when a folder cannot be read or nests deeper than
+// ToolError when a folder cannot be read or nests deeper than
 // kDeepestFolderTree.
 std::vector<TreeEntry> ListFolderTree(const std::string& root);
 

@@ -17,7 +17,7 @@ namespace files {
 namespace {
 
 [[noreturn]] void CannotRead(const std::string& root, const std::string& relative) {
-    throw FileError("cannot read the folder " + (relative.empty() ? root : root + "/" + relative) + ": " +
+    throw ToolError("cannot read the folder " + (relative.empty() ? root : root + "/" + relative) + ": " +
                     LastSystemError());
 }
 
@@ -56,7 +56,7 @@ void ListInto(int fd, const std::string& root, const std::string& relative, int 
         const std::string path = relative.empty() ? name : relative + "/" + name;
         if (depth + 1 > kDeepestFolderTree) {
             closedir(folder);
-            throw FileError("the folder " + root + "/" + path + " lies deeper than " +
+            throw ToolError("the folder " + root + "/" + path + " lies deeper than " +
                             std::to_string(kDeepestFolderTree) + " folders");
         }
         const int child = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

@@ -17,7 +17,7 @@ std::wstring FullLongPath(const std::string& path) {
     DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     std::wstring full(n, L'\0');
     n = n ? GetFullPathNameW(wide.c_str(), n, &full[0], nullptr) : 0;
-    if (n == 0) throw FileError("cannot read the folder " + path + ": " + LastSystemError());
+    if (n == 0) throw ToolError("cannot read the folder " + path + ": " + LastSystemError());
     full.resize(n);
     while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
     if (full.compare(0, 4, L"\\\\?\\") == 0) return full;
@@ -50,14 +50,14 @@ void ListInto(const std::wstring& full, const std::string& root, const std::stri
               std::vector<TreeEntry>& out) {
     const std::string shown = relative.empty() ? root : root + "/" + relative;
     if (depth > kDeepestFolderTree)
-        throw FileError("the folder " + shown + " lies deeper than " + std::to_string(kDeepestFolderTree) +
+        throw ToolError("the folder " + shown + " lies deeper than " + std::to_string(kDeepestFolderTree) +
                         " folders");
     WIN32_FIND_DATAW found;
     FindHandle find(FindFirstFileExW((full + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
                                      nullptr, FIND_FIRST_EX_LARGE_FETCH));
     if (find.get() == INVALID_HANDLE_VALUE) {
         if (GetLastError() == ERROR_FILE_NOT_FOUND) return;  // nothing in it, not even "."
-        throw FileError("cannot read the folder " + shown + ": " + LastSystemError());
+        throw ToolError("cannot read the folder " + shown + ": " + LastSystemError());
     }
     std::vector<std::pair<std::wstring, std::string>> subfolders;
     do {
@@ -69,7 +69,7 @@ void ListInto(const std::wstring& full, const std::string& root, const std::stri
         if (out.back().kind == TreeEntryKind::Folder) subfolders.emplace_back(full + L"\\" + name, path);
     } while (FindNextFileW(find.get(), &found));
     if (GetLastError() != ERROR_NO_MORE_FILES)
-        throw FileError("cannot read the folder " + shown + ": " + LastSystemError());
+        throw ToolError("cannot read the folder " + shown + ": " + LastSystemError());
     for (const auto& subfolder : subfolders) ListInto(subfolder.first, root, subfolder.second, depth + 1, out);
 }
 

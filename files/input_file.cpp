@@ -34,12 +34,12 @@ std::string LastSystemError() {
     }
 }
 
-InputFile::InputFile(const std::string& path, Links links) {
+InputFile::InputFile(const std::string& path, Links links) : path_(path) {
     // With Refuse the link itself is opened, and then seen for what it is.
     const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (links == Links::Refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     handle_ = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags,
                           nullptr);
-    if (handle_ == INVALID_HANDLE_VALUE) throw FileError("cannot open: " + LastSystemError());
+    if (handle_ == INVALID_HANDLE_VALUE) Fail("cannot open: " + LastSystemError());
     LARGE_INTEGER size;
     BY_HANDLE_FILE_INFORMATION about;
     const char* refused = nullptr;
@@ -51,7 +51,7 @@ InputFile::InputFile(const std::string& path, Links links) {
         refused = "cannot open: it is a symbolic link";
     if (refused) {
         CloseHandle(handle_);
-        throw FileError(refused);
+        Fail(refused);
     }
     size_ = static_cast<uint64_t>(size.QuadPart);
 }
@@ -61,7 +61,7 @@ InputFile::~InputFile() {
 }
 
 InputFile::InputFile(InputFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)), size_(other.size_) {}
+    : path_(std::move(other.path_)), handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)), size_(other.size_) {}
 
 size_t InputFile::ReadSome(uint64_t offset, uint8_t* into, size_t count) const {
     size_t done = 0;
@@ -73,7 +73,7 @@ size_t InputFile::ReadSome(uint64_t offset, uint8_t* into, size_t count) const {
         DWORD got = 0;
         if (!ReadFile(handle_, into + done, chunk, &got, &at)) {
             if (GetLastError() == ERROR_HANDLE_EOF) break;
-            throw FileError("read error: " + LastSystemError());
+            Fail("read error: " + LastSystemError());
         }
         if (got == 0) break;
         done += got;
@@ -128,18 +128,18 @@ const char* KindOf(mode_t mode) {
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path, Links links) {
+InputFile::InputFile(const std::string& path, Links links) : path_(path) {
     // Without O_NONBLOCK, opening a named pipe waits for a writer, perhaps
     // for ever; it is refused below before anything is read from it.
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0));
-    if (fd_ < 0 && errno == ELOOP && links == Links::Refuse) throw FileError("cannot open: it is a symbolic link");
-    if (fd_ < 0) throw FileError("cannot open: " + LastSystemError());
+    if (fd_ < 0 && errno == ELOOP && links == Links::Refuse) Fail("cannot open: it is a symbolic link");
+    if (fd_ < 0) Fail("cannot open: " + LastSystemError());
     struct stat about;
     const bool statted = fstat(fd_, &about) == 0;
     if (!statted || !S_ISREG(about.st_mode)) {
         const std::string why = statted ? KindOf(about.st_mode) : LastSystemError();
         close(fd_);
-        throw FileError("cannot open: " + why);
+        Fail("cannot open: " + why);
     }
     const int status = fcntl(fd_, F_GETFL);
     if (status >= 0) fcntl(fd_, F_SETFL, status & ~O_NONBLOCK);
@@ -150,14 +150,15 @@ InputFile::~InputFile() {
     if (fd_ >= 0) close(fd_);
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
+InputFile::InputFile(InputFile&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
 
 size_t InputFile::ReadSome(uint64_t offset, uint8_t* into, size_t count) const {
     size_t done = 0;
     while (done < count) {
         ssize_t got = pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) throw FileError("read error: " + LastSystemError());
+        if (got < 0) Fail("read error: " + LastSystemError());
         if (got == 0) break;
         done += static_cast<size_t>(got);
     }
@@ -180,6 +181,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 #endif
 
+void InputFile::Fail(const std::string& reason) const { throw ToolError(reason).About(path_); }
+
 std::vector<uint8_t> InputFile::ReadAt(uint64_t offset, size_t count) const {
     if (offset >= size_) return {};
     if (count > size_ - offset) count = static_cast<size_t>(size_ - offset);
@@ -190,7 +193,7 @@ std::vector<uint8_t> InputFile::ReadAt(uint64_t offset, size_t count) const {
 
 void InputFile::ReadExactly(uint64_t offset, uint8_t* into, size_t count) const {
     if (offset > size_ || count > size_ - offset || ReadSome(offset, into, count) != count)
-        throw FileError("read error: the file ends early (did it change while it was read?)");
+        Fail("read error: the file ends early (did it change while it was read?)");
 }
 
 const uint8_t* WindowReader::Peek(uint64_t offset, size_t count, size_t* got) {
@@ -207,8 +210,9 @@ const uint8_t* WindowReader::Peek(uint64_t offset, size_t count, size_t* got) {
 std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, Links links) {
     InputFile file(path, links);
     if (file.Size() > limit)
-        throw FileError("cannot read: it holds " + std::to_string(file.Size()) + " bytes, more than the " +
-                        std::to_string(limit) + " it may hold");
+        throw ToolError("cannot read: it holds " + std::to_string(file.Size()) + " bytes, more than the " +
+                        std::to_string(limit) + " it may hold")
+            .About(path);
     std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
     file.ReadExactly(0, bytes.data(), bytes.size());
     return bytes;

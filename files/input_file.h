@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "file_error.h"
+#include "tool_error.h"
 
 namespace files {
 
@@ -20,7 +20,8 @@ enum class Links { Follow, Refuse };
 
 class InputFile {
 public:
-    // A regular file; FileError ("cannot open: ...") otherwise.
+    // A regular file; ToolError ("cannot open: ...") otherwise. Every
+    // error it throws is about `path`, as given.
     explicit InputFile(const std::string& path, Links links = Links::Follow);
     ~InputFile();
     InputFile(InputFile&& other) noexcept;
@@ -31,12 +32,15 @@ public:
     uint64_t Size() const { return size_; }
     // Up to `count` bytes from `offset`; fewer only at the end of the file.
     std::vector<uint8_t> ReadAt(uint64_t offset, size_t count) const;
-    // Exactly `count` bytes into `into`; FileError when the file is shorter
+    // Exactly `count` bytes into `into`; ToolError when the file is shorter
     // (it changed while it was read).
     void ReadExactly(uint64_t offset, uint8_t* into, size_t count) const;
 
 private:
     size_t ReadSome(uint64_t offset, uint8_t* into, size_t count) const;
+    [[noreturn]] void Fail(const std::string& reason) const;
+
+    std::string path_;
 #ifdef _WIN32
     void* handle_;
 #else

@@ -16,7 +16,7 @@ void SplitRelative(const std::string& relative, std::string& folder, std::string
         size_t end = relative.find('/', start);
         std::string part = relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (part.empty() || part == "." || part == ".." || part.find_first_of(std::string("\\:\0", 3)) != std::string::npos)
-            throw FileError("unsafe output path " + relative);
+            throw ToolError("unsafe output path " + relative);
         if (end == std::string::npos) break;
         start = end + 1;
     }
@@ -86,7 +86,7 @@ PendingFile OutputFolder::Create(const std::string& relative) {
     static const std::string prefix = system::TemporaryPrefix();
     const std::string where = folderPath.empty() ? path_ : folderPath;
     for (int attempt = 0; impl->file == system::kNoFile; ++attempt) {
-        if (attempt > 100) throw FileError("cannot create a file in " + where + ": every temporary name is taken");
+        if (attempt > 100) throw ToolError("cannot create a file in " + where + ": every temporary name is taken");
         impl->temporary = prefix + std::to_string(++serial) + ".tmp";
         impl->slot = system::RegisterTemporary(*impl->folder, impl->temporary);
         try {
@@ -140,24 +140,24 @@ void PendingFile::Discard() {
 }
 
 void PendingFile::Write(const uint8_t* data, size_t size) {
-    if (!impl_ || impl_->file == system::kNoFile) throw FileError("writing a file after it was closed");
+    if (!impl_ || impl_->file == system::kNoFile) throw ToolError("writing a file after it was closed");
     system::WriteAll(impl_->file, data, size, impl_->shown);
 }
 
 void PendingFile::Sync() {
-    if (!impl_ || impl_->file == system::kNoFile) throw FileError("writing a file after it was closed");
+    if (!impl_ || impl_->file == system::kNoFile) throw ToolError("writing a file after it was closed");
     system::Sync(impl_->file, impl_->shown);
 }
 
 bool PendingFile::Commit(bool replace) {
-    if (!impl_ || impl_->file == system::kNoFile) throw FileError("writing a file after it was closed");
+    if (!impl_ || impl_->file == system::kNoFile) throw ToolError("writing a file after it was closed");
     system::Close(std::exchange(impl_->file, system::kNoFile), impl_->shown);
     // Without `replace` the rename itself refuses a taken name: no call more
     // per file. Replacing, it must not be a link or a folder that goes.
     const system::Standing standing =
         replace ? system::WhatStands(*impl_->folder, impl_->name) : system::Standing::Nothing;
     if (standing == system::Standing::Link || standing == system::Standing::Other)
-        throw FileError(impl_->shown +
+        throw ToolError(impl_->shown +
                         (standing == system::Standing::Link ? " is a symbolic link" : " is not a file") +
                         "; not replaced");
     if (!system::Rename(*impl_->folder, impl_->temporary, impl_->name, replace, impl_->shown)) {

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "file_error.h"
+#include "tool_error.h"
 
 namespace files {
 
@@ -30,7 +30,7 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
     PendingFile& operator=(PendingFile&&) = delete;
 
-    // FileError when the bytes cannot be written (a full disk).
+    // ToolError when the bytes cannot be written (a full disk).
     void Write(const uint8_t* data, size_t size);
 
     // Asks the system to put the bytes on the disk before the rename, for
@@ -38,7 +38,7 @@ public:
     void Sync();
 
     // Renames the file into place. With `replace`, whatever file stands at
-    // its name is replaced (never a link or a folder: FileError); without,
+    // its name is replaced (never a link or a folder: ToolError); without,
     // false when anything stands there, and the temporary is removed.
     bool Commit(bool replace);
 
@@ -59,14 +59,14 @@ enum class PutResult { Written, Skipped, Exists };
 class OutputFolder {
 public:
     // Creates the folder, and the folders above it, when missing. The path
-    // itself is taken as the user gave it. FileError when it cannot be made.
+    // itself is taken as the user gave it. ToolError when it cannot be made.
     explicit OutputFolder(const std::string& path);
     ~OutputFolder();
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;
 
     // `relative` is a path from SafeRelativePath: parts joined by '/', none
-    // of them empty, "." or "..", and no '\' or ':' (FileError otherwise).
+    // of them empty, "." or "..", and no '\' or ':' (ToolError otherwise).
 
     // Whether anything (a file, folder or link) stands at the path.
     bool Exists(const std::string& relative);
@@ -77,7 +77,7 @@ public:
     // The one way the tools put a file in place: `produce` writes its bytes
     // into a pending file, which is then renamed to `relative` as `policy`
     // says. A file standing there is replaced only with Overwrite (never a
-    // link or a folder: FileError). With `askFirst`, whether one stands
+    // link or a folder: ToolError). With `askFirst`, whether one stands
     // there is asked before `produce` runs, saving its work (worth a call
     // for a large file); the rename refuses a taken name in any case.
     // Whatever `produce` throws leaves nothing behind.
@@ -94,7 +94,7 @@ private:
 };
 
 // One file the user named by its path: the folder it goes in (made when
-// missing) and a pending file there for it. FileError when the path names
+// missing) and a pending file there for it. ToolError when the path names
 // a folder or the folder cannot be made.
 PendingFile CreateFileAt(const std::string& path);
 

@@ -1,7 +1,7 @@
 // The few calls on folders and files that differ between systems. The
 // output folder's logic over them is written once, in output_folder.cpp;
 // system_folder_posix.cpp and system_folder_windows.cpp each implement
-// this for their system. Every call that fails throws a FileError that
+// this for their system. Every call that fails throws a ToolError that
 // names `shown` (a path as the user sees it), except for the outcomes the
 // caller decides on: a name that is taken, a folder that is missing.
 #pragma once
@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "file_error.h"
+#include "tool_error.h"
 
 namespace files::system {
 

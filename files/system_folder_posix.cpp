@@ -49,7 +49,7 @@ void MakeFolders(const std::string& path) {
         if (end == std::string::npos) end = path.size();
         std::string prefix = path.substr(0, end);
         if (!prefix.empty() && mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST)
-            throw FileError("cannot create the folder " + prefix + ": " + LastSystemError());
+            throw ToolError("cannot create the folder " + prefix + ": " + LastSystemError());
         start = end + 1;
     }
 }
@@ -89,7 +89,7 @@ std::string TemporaryPrefix() { return ".zorv-" + std::to_string(getpid()) + "-"
 std::shared_ptr<Folder> OpenRoot(const std::string& path) {
     MakeFolders(path);
     int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) throw FileError("cannot open the folder " + path + ": " + LastSystemError());
+    if (fd < 0) throw ToolError("cannot open the folder " + path + ": " + LastSystemError());
     return std::make_shared<Folder>(fd);
 }
 
@@ -100,13 +100,13 @@ std::shared_ptr<Folder> OpenChild(const Folder& parent, const std::string& name,
     if (fd < 0 && errno == ENOENT) {
         if (!create) return nullptr;
         if (mkdirat(parent.fd, name.c_str(), 0777) != 0 && errno != EEXIST)
-            throw FileError("cannot create the folder " + shown + ": " + LastSystemError());
+            throw ToolError("cannot create the folder " + shown + ": " + LastSystemError());
         fd = openat(parent.fd, name.c_str(), flags);
     }
     if (fd < 0) {
-        if (WhatStands(parent, name) == Standing::Link) throw FileError(shown + " is a symbolic link; not followed");
-        if (errno == ENOTDIR || errno == ELOOP) throw FileError(shown + " is not a folder");
-        throw FileError("cannot open the folder " + shown + ": " + LastSystemError());
+        if (WhatStands(parent, name) == Standing::Link) throw ToolError(shown + " is a symbolic link; not followed");
+        if (errno == ENOTDIR || errno == ELOOP) throw ToolError(shown + " is not a folder");
+        throw ToolError("cannot open the folder " + shown + ": " + LastSystemError());
     }
     return std::make_shared<Folder>(fd);
 }
@@ -123,7 +123,7 @@ File CreateIn(const Folder& folder, const std::string& name, bool exclusive, con
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
     int fd = openat(folder.fd, name.c_str(), flags, 0666);
     if (fd < 0 && exclusive && errno == EEXIST) return kNoFile;
-    if (fd < 0) throw FileError("cannot create a file in " + shown + ": " + LastSystemError());
+    if (fd < 0) throw ToolError("cannot create a file in " + shown + ": " + LastSystemError());
     return fd;
 }
 
@@ -131,7 +131,7 @@ void WriteAll(File file, const uint8_t* data, size_t size, const std::string& sh
     while (size > 0) {
         ssize_t written = write(static_cast<int>(file), data, size);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) throw FileError("cannot write " + shown + ": " + LastSystemError());
+        if (written <= 0) throw ToolError("cannot write " + shown + ": " + LastSystemError());
         data += written;
         size -= static_cast<size_t>(written);
     }
@@ -140,11 +140,11 @@ void WriteAll(File file, const uint8_t* data, size_t size, const std::string& sh
 void Sync(File file, const std::string& shown) {
     // EINVAL: a file system without sync, where there is nothing to wait for.
     if (fsync(static_cast<int>(file)) != 0 && errno != EINVAL)
-        throw FileError("cannot write " + shown + ": " + LastSystemError());
+        throw ToolError("cannot write " + shown + ": " + LastSystemError());
 }
 
 void Close(File file, const std::string& shown) {
-    if (close(static_cast<int>(file)) != 0) throw FileError("cannot write " + shown + ": " + LastSystemError());
+    if (close(static_cast<int>(file)) != 0) throw ToolError("cannot write " + shown + ": " + LastSystemError());
 }
 
 void CloseQuietly(File file) { close(static_cast<int>(file)); }
@@ -166,7 +166,7 @@ bool Rename(const Folder& folder, const std::string& from, const std::string& to
         }
         if (renamed != 0 && errno == EEXIST) return false;
     }
-    if (renamed != 0) throw FileError("cannot rename into " + shown + ": " + LastSystemError());
+    if (renamed != 0) throw ToolError("cannot rename into " + shown + ": " + LastSystemError());
     return true;
 }
 

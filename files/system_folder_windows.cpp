@@ -91,7 +91,7 @@ std::shared_ptr<Folder> OpenRoot(const std::string& path) {
     DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     std::wstring full(n, L'\0');
     n = n ? GetFullPathNameW(wide.c_str(), n, &full[0], nullptr) : 0;
-    if (n == 0) throw FileError("cannot use the folder " + path + ": " + LastSystemError());
+    if (n == 0) throw ToolError("cannot use the folder " + path + ": " + LastSystemError());
     full.resize(n);
     while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
     full = LongPath(full);
@@ -107,12 +107,12 @@ std::shared_ptr<Folder> OpenRoot(const std::string& path) {
     DWORD attributes = GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         SetLastError(lastError);
-        throw FileError("cannot create the folder " + path + ": " + LastSystemError());
+        throw ToolError("cannot create the folder " + path + ": " + LastSystemError());
     }
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) throw FileError("cannot use the folder " + path + ": not a folder");
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) throw ToolError("cannot use the folder " + path + ": not a folder");
     // The folder the user named may itself be a link: it is followed.
     HANDLE handle = OpenFolderHandle(full, false);
-    if (handle == INVALID_HANDLE_VALUE) throw FileError("cannot use the folder " + path + ": " + LastSystemError());
+    if (handle == INVALID_HANDLE_VALUE) throw ToolError("cannot use the folder " + path + ": " + LastSystemError());
     return std::make_shared<Folder>(full, handle);
 }
 
@@ -123,19 +123,19 @@ std::shared_ptr<Folder> OpenChild(const Folder& parent, const std::string& name,
     if (handle == INVALID_HANDLE_VALUE && IsMissing(GetLastError())) {
         if (!create) return nullptr;
         if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-            throw FileError("cannot create the folder " + shown + ": " + LastSystemError());
+            throw ToolError("cannot create the folder " + shown + ": " + LastSystemError());
         handle = OpenFolderHandle(path, true);
     }
-    if (handle == INVALID_HANDLE_VALUE) throw FileError("cannot open the folder " + shown + ": " + LastSystemError());
+    if (handle == INVALID_HANDLE_VALUE) throw ToolError("cannot open the folder " + shown + ": " + LastSystemError());
     // Judged by what was opened, not by the path again: a junction swapped
     // in after a look at the path would otherwise be followed.
     auto folder = std::make_shared<Folder>(path, handle);
     BY_HANDLE_FILE_INFORMATION about;
     if (!GetFileInformationByHandle(handle, &about))
-        throw FileError("cannot open the folder " + shown + ": " + LastSystemError());
+        throw ToolError("cannot open the folder " + shown + ": " + LastSystemError());
     if (about.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        throw FileError(shown + " is a symbolic link or junction; not followed");
-    if (!(about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) throw FileError(shown + " is not a folder");
+        throw ToolError(shown + " is a symbolic link or junction; not followed");
+    if (!(about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) throw ToolError(shown + " is not a folder");
     return folder;
 }
 
@@ -156,7 +156,7 @@ File CreateIn(const Folder& folder, const std::string& name, bool exclusive, con
     if (file != INVALID_HANDLE_VALUE) return reinterpret_cast<File>(file);
     DWORD error = GetLastError();
     if (exclusive && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) return kNoFile;
-    throw FileError("cannot create a file in " + shown + ": " + LastSystemError());
+    throw ToolError("cannot create a file in " + shown + ": " + LastSystemError());
 }
 
 void WriteAll(File file, const uint8_t* data, size_t size, const std::string& shown) {
@@ -164,7 +164,7 @@ void WriteAll(File file, const uint8_t* data, size_t size, const std::string& sh
         DWORD chunk = static_cast<DWORD>(size < (1u << 24) ? size : (1u << 24));
         DWORD written = 0;
         if (!WriteFile(reinterpret_cast<HANDLE>(file), data, chunk, &written, nullptr) || written == 0)
-            throw FileError("cannot write " + shown + ": " + LastSystemError());
+            throw ToolError("cannot write " + shown + ": " + LastSystemError());
         data += written;
         size -= written;
     }
@@ -172,12 +172,12 @@ void WriteAll(File file, const uint8_t* data, size_t size, const std::string& sh
 
 void Sync(File file, const std::string& shown) {
     if (!FlushFileBuffers(reinterpret_cast<HANDLE>(file)))
-        throw FileError("cannot write " + shown + ": " + LastSystemError());
+        throw ToolError("cannot write " + shown + ": " + LastSystemError());
 }
 
 void Close(File file, const std::string& shown) {
     if (!CloseHandle(reinterpret_cast<HANDLE>(file)))
-        throw FileError("cannot write " + shown + ": " + LastSystemError());
+        throw ToolError("cannot write " + shown + ": " + LastSystemError());
 }
 
 void CloseQuietly(File file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
@@ -191,7 +191,7 @@ bool Rename(const Folder& folder, const std::string& from, const std::string& to
     DWORD error = GetLastError();
     if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) return false;
     SetLastError(error);
-    throw FileError("cannot rename into " + shown + ": " + LastSystemError());
+    throw ToolError("cannot rename into " + shown + ": " + LastSystemError());
 }
 
 }  // namespace files::system

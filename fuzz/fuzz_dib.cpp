@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host::Rendering r;
     try {
         r = host::RenderDib(info.data(), info.size(), bits.data(), bits.size(), kBound);
-    } catch (const host::RenderError&) {
+    } catch (const files::ToolError&) {
         return 0;
     }
     const host::Pixels& p = r.pixels;

@@ -1,4 +1,4 @@
-// The manifest reader on arbitrary bytes: it refuses with a ManifestError or
+// The manifest reader on arbitrary bytes: it refuses with a ToolError or
 // accepts, never anything else, and what it accepts it writes back to a
 // manifest that reads to the same text again.
 #include <cstdint>
@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writer::Manifest manifest;
     try {
         manifest = writer::ManifestFromJson(data, size);
-    } catch (const writer::ManifestError&) {
+    } catch (const files::ToolError&) {
         return 0;
     }
     const std::string text = writer::ManifestToJson(manifest);

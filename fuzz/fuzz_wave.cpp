@@ -1,4 +1,4 @@
-// The WAVE reader on arbitrary bytes: it refuses with a WaveError or returns
+// The WAVE reader on arbitrary bytes: it refuses with a ToolError or returns
 // audio no larger than the bytes could hold; what it returns encodes to the
 // nearest codes, and the WAVE the archive module would make of that entry
 // (in either chunk layout it makes) reads back to the decoded samples and
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writer::PcmAudio audio;
     try {
         audio = writer::ReadWave(file.data(), file.size());
-    } catch (const writer::WaveError&) {
+    } catch (const files::ToolError&) {
         return 0;
     }
     Check(audio.channels == 1 || audio.channels == 2);

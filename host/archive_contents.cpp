@@ -41,7 +41,7 @@ EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head) {
 
 ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& path) {
     files::InputFile file(path);
-    if (!archives.IsSupported(path)) throw HostError("not a ZORVAN archive");
+    if (!archives.IsSupported(path)) throw files::ToolError("not a ZORVAN archive").About(path);
     std::vector<ArchiveEntryRecord> records = archives.List(path);
     ArchiveContents contents;
     std::vector<uint8_t> header = file.ReadAt(0, kArchiveHeaderSize);

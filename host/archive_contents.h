@@ -42,8 +42,8 @@ struct ArchiveContents {
 
 // Lists the archive through the plug-in and reads each entry's first bytes
 // to tell its kind (ClassifyEntry, by the sizes the plug-in listed).
-// HostError ("cannot open: ...", "not a ZORVAN archive") or PluginFailure
-// when the archive cannot be listed.
+// ToolError ("cannot open: ...", "not a ZORVAN archive", or of kind
+// PluginRefused) about the archive when it cannot be listed.
 ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& path);
 
 // How extraction names its files.

@@ -45,13 +45,13 @@ Kind KindOf(uint16_t bitCount, uint32_t compression) {
             if (compression == kPlain) return Kind::Bgr24;
             break;
     }
-    throw RenderError(std::to_string(bitCount) + "-bit pictures with compression " +
-                      std::to_string(compression) + " cannot be drawn");
+    throw files::ToolError(std::to_string(bitCount) + "-bit pictures with compression " +
+                           std::to_string(compression) + " cannot be drawn");
 }
 
 Header ReadHeader(const uint8_t* info, size_t infoSize, uint64_t maxPixels) {
     if (info == nullptr || infoSize < kInfoHeaderSize)
-        throw RenderError("the info part is shorter than its 40-byte header");
+        throw files::ToolError("the info part is shorter than its 40-byte header");
     Header h;
     const auto width = static_cast<int32_t>(ReadLe32(info + 4));
     const auto height = static_cast<int32_t>(ReadLe32(info + 8));
@@ -59,19 +59,19 @@ Header ReadHeader(const uint8_t* info, size_t infoSize, uint64_t maxPixels) {
     h.compression = ReadLe32(info + 16);
     h.colorsUsed = ReadLe32(info + 32);
     if (width <= 0 || height == 0)
-        throw RenderError("a picture " + std::to_string(width) + " wide and " + std::to_string(height) +
-                          " high has no pixels to draw");
+        throw files::ToolError("a picture " + std::to_string(width) + " wide and " + std::to_string(height) +
+                               " high has no pixels to draw");
     h.width = static_cast<uint32_t>(width);
     h.topDown = height < 0;
     h.height = h.topDown ? 0u - static_cast<uint32_t>(height) : static_cast<uint32_t>(height);
     h.kind = KindOf(h.bitCount, h.compression);
     const uint64_t pixels = uint64_t(h.width) * h.height;
     if (pixels > maxPixels)
-        throw RenderError("the picture is too large: " + std::to_string(h.width) + " x " +
-                          std::to_string(h.height) + " is more than " + std::to_string(maxPixels) +
-                          " pixels");
+        throw files::ToolError("the picture is too large: " + std::to_string(h.width) + " x " +
+                               std::to_string(h.height) + " is more than " + std::to_string(maxPixels) +
+                               " pixels");
     if (h.topDown && (h.kind == Kind::Rle8 || h.kind == Kind::Rle4))
-        throw RenderError("an RLE picture cannot be stored top-down");
+        throw files::ToolError("an RLE picture cannot be stored top-down");
     h.stride = (uint64_t(h.width) * h.bitCount + 31) / 32 * 4;
     return h;
 }
@@ -82,8 +82,8 @@ std::vector<Rgb> ReadColourTable(const Header& h, const uint8_t* info, size_t in
     const uint32_t reachable = 1u << h.bitCount;
     const uint32_t entries = h.colorsUsed == 0 ? reachable : std::min(h.colorsUsed, reachable);
     if (infoSize < kInfoHeaderSize + size_t(entries) * 4)
-        throw RenderError("the info part is too short for a colour table of " +
-                          std::to_string(entries) + " entries");
+        throw files::ToolError("the info part is too short for a colour table of " +
+                               std::to_string(entries) + " entries");
     std::vector<Rgb> table(entries);
     const uint8_t* quad = info + kInfoHeaderSize;
     for (Rgb& colour : table) {
@@ -128,7 +128,7 @@ struct Channels {
 
 Channels ReadChannels(const Header& h, const uint8_t* info, size_t infoSize) {
     if (h.compression == kBitFields) {
-        if (infoSize < kMasksEnd) throw RenderError("the info part is too short for its three bit-field masks");
+        if (infoSize < kMasksEnd) throw files::ToolError("the info part is too short for its three bit-field masks");
         return {Channel::FromMask(ReadLe32(info + 40)), Channel::FromMask(ReadLe32(info + 44)),
                 Channel::FromMask(ReadLe32(info + 48))};
     }

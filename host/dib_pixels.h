@@ -5,9 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tool_error.h"
 
 namespace host {
 
@@ -39,12 +40,6 @@ struct Rendering {
     // and `warnings` says where the bits ended.
     bool complete = true;
     std::vector<std::string> warnings;
-};
-
-// A picture that cannot be drawn at all: an unknown depth or compression, a
-// size beyond what it could ever hold, an info part too short for its table.
-struct RenderError : std::runtime_error {
-    using std::runtime_error::runtime_error;
 };
 
 // The largest picture drawn: 64 Mi pixels (8192 x 8192), at most 192 MiB of

@@ -20,7 +20,7 @@ PictureFile PictureToBitmapFile(PictureParts& parts) {
     ByteSpan info = parts.info.Bytes();
     ByteSpan bits = parts.bits.Bytes();
     const uint64_t total = 14 + uint64_t{info.size} + bits.size;
-    if (total > 0xFFFFFFFFu) throw HostError("the picture is too large for a bitmap file");
+    if (total > 0xFFFFFFFFu) throw files::ToolError("the picture is too large for a bitmap file");
     PictureFile file;
     file.bytes.resize(static_cast<size_t>(total));
     uint8_t* out = file.bytes.data();

@@ -18,11 +18,11 @@ struct PictureFile {
     bool complete = true;
 };
 
-// RenderError (dib_pixels.h) when the picture cannot be drawn at all.
+// ToolError when the picture cannot be drawn at all.
 PictureFile PictureToPng(PictureParts& parts, const PngSettings& settings = {});
 
 // The bitmap file a viewer would read back: a 14-byte file header, then the
-// info part and the bits exactly as delivered. HostError when it would not
+// info part and the bits exactly as delivered. ToolError when it would not
 // fit a bitmap file's 32-bit size.
 PictureFile PictureToBitmapFile(PictureParts& parts);
 

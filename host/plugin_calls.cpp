@@ -24,14 +24,18 @@ std::string ResultText(int32_t result) {
     }
 }
 
-void Check(int32_t result, const char* call) {
-    if (result != Ok) throw PluginFailure(std::string(call) + " failed: " + ResultText(result), result);
+// `path`: the file the plug-in read, empty for a memory image.
+void Check(int32_t result, const char* call, const std::string& path = {}) {
+    if (result != Ok)
+        throw files::ToolError(std::string(call) + " failed: " + ResultText(result), files::ErrorKind::PluginRefused,
+                               result)
+            .About(path);
 }
 
 // A memory image's length as the plug-in's int32 takes it.
 int32_t ImageLength(size_t size) {
     if (size > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-        throw HostError("picture too large for the plug-in");
+        throw files::ToolError("picture too large for the plug-in");
     return static_cast<int32_t>(size);
 }
 
@@ -74,7 +78,7 @@ ByteSpan HostBlock::Bytes() {
     if (size == 0) return {};  // an empty movable block cannot be locked
     if (locked_ == nullptr) {
         locked_ = static_cast<const uint8_t*>(GlobalLock(handle_));
-        if (locked_ == nullptr) throw HostError("a block handed over by the plug-in cannot be locked");
+        if (locked_ == nullptr) throw files::ToolError("a block handed over by the plug-in cannot be locked");
     }
     return {locked_, size};
 }
@@ -100,21 +104,21 @@ std::vector<uint8_t> PicturePlugin::ReadHead(const std::string& path) {
     return head;
 }
 
-PictureParts PicturePlugin::Call(const char* source, int32_t length, uint32_t flags) {
+PictureParts PicturePlugin::Call(const char* source, int32_t length, uint32_t flags, const std::string& path) {
     HGLOBAL info = nullptr, bits = nullptr;
     int32_t result = getPicture_(source, length, flags, &info, &bits, nullptr, 0);
     // Whatever arrived belongs to the host now, also on failure.
     PictureParts parts{HostBlock(result == Ok ? info : nullptr), HostBlock(result == Ok ? bits : nullptr)};
-    Check(result, "GetPicture");
+    Check(result, "GetPicture", path);
     return parts;
 }
 
 PictureParts PicturePlugin::GetPicture(const std::string& path) {
-    return Call(PathForPlugin(path).c_str(), 0, 0);
+    return Call(PathForPlugin(path).c_str(), 0, 0, path);
 }
 
 PictureParts PicturePlugin::GetPicture(const uint8_t* image, size_t size) {
-    return Call(reinterpret_cast<const char*>(image), ImageLength(size), SourceInMemory);
+    return Call(reinterpret_cast<const char*>(image), ImageLength(size), SourceInMemory, {});
 }
 
 PictureInfoRecord PicturePlugin::GetPictureInfo(const uint8_t* image, size_t size) {
@@ -142,7 +146,7 @@ std::vector<ArchiveEntryRecord> ArchivePlugin::List(const std::string& path) {
     HGLOBAL handle = nullptr;
     int32_t result = getArchiveInfo_(pluginPath.c_str(), 0, 0, &handle);
     HostBlock block(result == Ok ? handle : nullptr);
-    Check(result, "GetArchiveInfo");
+    Check(result, "GetArchiveInfo", path);
     // Records up to the one whose first byte is 0, and never past the block.
     ByteSpan bytes = block.Bytes();
     std::vector<ArchiveEntryRecord> records;
@@ -178,7 +182,7 @@ HostBlock ArchivePlugin::GetFile(const std::string& path, uint32_t position, con
                               progress != nullptr ? ReportProgress : nullptr,
                               reinterpret_cast<intptr_t>(progress));
     HostBlock block(result == Ok ? handle : nullptr);
-    Check(result, "GetFile");
+    Check(result, "GetFile", path);
     return block;
 }
 

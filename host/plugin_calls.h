@@ -14,12 +14,6 @@
 
 namespace host {
 
-// A result other than Ok from a plug-in.
-struct PluginFailure : HostError {
-    PluginFailure(const std::string& what, int32_t result) : HostError(what), result(result) {}
-    int32_t result;
-};
-
 struct ByteSpan {
     const uint8_t* data = nullptr;
     size_t size = 0;
@@ -37,7 +31,7 @@ public:
     HostBlock& operator=(const HostBlock&) = delete;
 
     // The block's bytes, locked until the block goes. An empty block (which
-    // cannot be locked) has none. HostError when a block with bytes cannot
+    // cannot be locked) has none. ToolError when a block with bytes cannot
     // be locked.
     ByteSpan Bytes();
 
@@ -63,20 +57,21 @@ public:
     // The viewer's probe: the file's first bytes in memory (at least
     // kProbeBytes, zero-padded behind a shorter file). `path` is UTF-8.
     bool IsSupported(const std::string& path, const uint8_t* head);
-    // Those bytes of a file, read by the host; FileError when it cannot be read.
+    // Those bytes of a file, read by the host; ToolError when it cannot be read.
     static std::vector<uint8_t> ReadHead(const std::string& path);
 
     // From a file by its UTF-8 path, or from a memory image of a whole file.
-    // PluginFailure when the plug-in does not answer Ok.
+    // A ToolError of kind PluginRefused when the plug-in does not answer Ok
+    // (about the file, when it was given by path).
     PictureParts GetPicture(const std::string& path);
     PictureParts GetPicture(const uint8_t* image, size_t size);
 
     // The picture's record (size, colour depth) from a memory image of a
-    // whole file, without handing its pixels over. PluginFailure unless Ok.
+    // whole file, without handing its pixels over. PluginRefused unless Ok.
     PictureInfoRecord GetPictureInfo(const uint8_t* image, size_t size);
 
 private:
-    PictureParts Call(const char* source, int32_t length, uint32_t flags);
+    PictureParts Call(const char* source, int32_t length, uint32_t flags, const std::string& path);
 
     PluginModule module_;
     int32_t(WINAPI* isSupported_)(const char*, uintptr_t);
@@ -91,7 +86,7 @@ public:
 
     bool IsSupported(const std::string& path);
 
-    // The listing, in directory order. PluginFailure unless Ok.
+    // The listing, in directory order. PluginRefused unless Ok.
     std::vector<ArchiveEntryRecord> List(const std::string& path);
 
     // Called with the plug-in's progress reports (step of total); false asks
@@ -99,7 +94,7 @@ public:
     using Progress = std::function<bool(int32_t step, int32_t total)>;
 
     // The entry at `position` as the plug-in delivers it (coded audio as a
-    // WAVE image). PluginFailure unless Ok.
+    // WAVE image). PluginRefused unless Ok.
     HostBlock GetFile(const std::string& path, uint32_t position, const Progress* progress);
 
 private:

@@ -107,11 +107,11 @@ PluginModule::PluginModule(PluginKind kind) {
         std::string why;
         module_ = OpenModule(candidate, why);
         if (module_ == nullptr)
-            throw HostError("cannot load the plug-in " + candidate + (why.empty() ? "" : ": " + why));
+            throw files::ToolError("cannot load the plug-in " + candidate + (why.empty() ? "" : ": " + why));
         path_ = candidate;
         return;
     }
-    throw HostError("the plug-in " + file + " is missing (looked in " + lookedAt + ")");
+    throw files::ToolError("the plug-in " + file + " is missing (looked in " + lookedAt + ")");
 }
 
 PluginModule::~PluginModule() {
@@ -120,7 +120,7 @@ PluginModule::~PluginModule() {
 
 void* PluginModule::Export(const char* name) const {
     void* symbol = FindExport(module_, name);
-    if (symbol == nullptr) throw HostError("the plug-in " + path_ + " lacks the export " + name);
+    if (symbol == nullptr) throw files::ToolError("the plug-in " + path_ + " lacks the export " + name);
     return symbol;
 }
 

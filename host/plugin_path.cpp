@@ -38,9 +38,10 @@ std::string PathForPlugin(const std::string& utf8Path) {
         shortPath.resize(n);
         if (n > 0 && ToAnsi(shortPath, ansi)) return ansi;
     }
-    throw HostError(
+    throw files::ToolError(
         "the plug-ins cannot open this path: it is too long, or holds characters outside the "
-        "system code page and has no short name");
+        "system code page and has no short name")
+        .About(utf8Path);
 }
 #else
 std::string PathForPlugin(const std::string& utf8Path) { return utf8Path; }

@@ -8,7 +8,7 @@ namespace host {
 
 // Natively the path unchanged. On Windows the path in the system code page,
 // or its short form when the long one holds characters that code page
-// lacks or is too long for the plug-in's file calls; HostError when
+// lacks or is too long for the plug-in's file calls; ToolError when
 // neither works.
 std::string PathForPlugin(const std::string& utf8Path);
 

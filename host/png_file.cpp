@@ -27,14 +27,14 @@ void CheckShape(const Pixels& p) {
     const uint64_t perRow = p.indexed ? p.width : uint64_t(p.width) * 3;
     if (p.width == 0 || p.height == 0 || p.width > 0x7FFFFFFFu || p.height > 0x7FFFFFFFu ||
         p.rows.size() != perRow * p.height)
-        throw RenderError("pixel rows do not match the picture's size");
+        throw files::ToolError("pixel rows do not match the picture's size");
     // PNG's rows (a filter byte each) in one buffer of this address space.
-    if ((perRow + 1) * p.height > uint64_t(PTRDIFF_MAX)) throw HostError("the picture is too large for one PNG");
+    if ((perRow + 1) * p.height > uint64_t(PTRDIFF_MAX)) throw files::ToolError("the picture is too large for one PNG");
     if (!p.indexed) return;
     const uint8_t depth = p.bitDepth;
     if ((depth != 1 && depth != 2 && depth != 4 && depth != 8) || p.palette.empty() ||
         p.palette.size() > (1u << depth))
-        throw RenderError("palette does not fit the bit depth");
+        throw files::ToolError("palette does not fit the bit depth");
 }
 
 // Turns rows of `inBytes` into PNG's rows (a filter type byte, then
@@ -61,7 +61,7 @@ void FilterRgbRows(Bytes& rows, uint32_t width, uint32_t height, int choices) {
     const size_t rowBytes = size_t(width) * 3;
     // CheckShape has seen to it; said again so that a 32-bit compiler sees
     // every copy of a row bounded.
-    if (rowBytes > size_t(PTRDIFF_MAX)) throw HostError("the picture is too large for one PNG");
+    if (rowBytes > size_t(PTRDIFF_MAX)) throw files::ToolError("the picture is too large for one PNG");
     // Zeros above the first row, then the four filtered candidates.
     Bytes scratch(rowBytes * 5, 0);
     const uint8_t* const zeros = scratch.data();
@@ -164,7 +164,7 @@ size_t DeflateLiteralsOnly(const Bytes& filtered, uint8_t* out, size_t capacity)
         stream.next_out = out ? out + total : sink;
         stream.avail_out = static_cast<uInt>(room);
         const int result = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
-        if (result == Z_STREAM_ERROR) throw HostError("PNG compression failed");
+        if (result == Z_STREAM_ERROR) throw files::ToolError("PNG compression failed");
         total += room - stream.avail_out;
         if (total > capacity) return 0;
         if (result == Z_STREAM_END) return total;
@@ -186,17 +186,17 @@ void AppendImageData(Bytes& png, const Bytes& filtered, int level, bool tryLiter
     // A chunk holds at most 2^31 - 1 bytes.
     constexpr uint64_t kMaxChunk = 0x7FFFFFFF;
     if (bound < filtered.size() || bound > kMaxChunk || bound > png.max_size() - png.size() - 64)
-        throw HostError("the picture is too large for one PNG");
+        throw files::ToolError("the picture is too large for one PNG");
     png.reserve(png.size() + 8 + bound + 4 + 12);  // with the CRC and the end chunk
     const size_t idat = BeginChunk(png, "IDAT");
     png.resize(idat + 8 + bound);
     uint8_t* const data = &png[idat + 8];
     size_t written = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(), data, bound);
-    if (written == 0) throw HostError("PNG compression failed");
+    if (written == 0) throw files::ToolError("PNG compression failed");
     if (tryLiterals && written > filtered.size() / 3) {
         const size_t literals = DeflateLiteralsOnly(filtered, nullptr, written - 1);
         if (literals > 0) written = DeflateLiteralsOnly(filtered, data, literals);
-        if (written == 0) throw HostError("PNG compression failed");
+        if (written == 0) throw files::ToolError("PNG compression failed");
     }
     png.resize(idat + 8 + written);
     EndChunk(png, idat);
@@ -209,8 +209,8 @@ std::vector<uint8_t> EncodePng(Pixels pixels, const PngSettings& settings) {
                       : pixels.indexed                  ? kDefaultPalettePngLevel
                                                         : kDefaultPngLevel;
     if (level < kMinPngLevel || level > kMaxPngLevel)
-        throw HostError("PNG level " + std::to_string(level) + " is not in " + std::to_string(kMinPngLevel) +
-                        ".." + std::to_string(kMaxPngLevel));
+        throw files::ToolError("PNG level " + std::to_string(level) + " is not in " + std::to_string(kMinPngLevel) +
+                               ".." + std::to_string(kMaxPngLevel));
     CheckShape(pixels);
     Bytes png;
     AppendHeader(png, pixels);

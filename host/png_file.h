@@ -39,9 +39,9 @@ struct PngSettings {
 
 // Indexed pixels become a palette PNG at their bit depth, the others 8-bit
 // RGB. The pixels are taken by value and filtered in place, so that a
-// caller that moves them in pays for no second copy. RenderError for pixels
-// that break their own contract (row bytes, palette size), HostError for a
-// level out of range or a picture too large for one PNG.
+// caller that moves them in pays for no second copy. ToolError for pixels
+// that break their own contract (row bytes, palette size), a level out of
+// range or a picture too large for one PNG.
 std::vector<uint8_t> EncodePng(Pixels pixels, const PngSettings& settings = {});
 
 }  // namespace host

@@ -31,12 +31,12 @@ private:
 
 NameField MakeNameField(std::string_view rawName, std::string_view shownName) {
     const std::string who = "'" + std::string(shownName) + "'";
-    if (rawName.empty()) throw WriteError("an entry needs a name: " + who + " is empty");
+    if (rawName.empty()) throw files::ToolError("an entry needs a name: " + who + " is empty");
     if (rawName.size() > kEntryNameLength)
-        throw WriteError("the name " + who + " takes " + std::to_string(rawName.size()) +
-                         " bytes; an archive holds names of at most 12");
+        throw files::ToolError("the name " + who + " takes " + std::to_string(rawName.size()) +
+                               " bytes; an archive holds names of at most 12");
     if (rawName.find('\0') != std::string_view::npos)
-        throw WriteError("the name " + who + " holds a zero byte, which would end it early");
+        throw files::ToolError("the name " + who + " holds a zero byte, which would end it early");
     NameField field{};
     std::memcpy(field.data(), rawName.data(), rawName.size());
     return field;
@@ -57,7 +57,7 @@ ArchiveSignature ParseArchiveSignature(std::string_view text) {
     if (text == "ZRV00") return ArchiveSignature::Zrv00;
     if (text == "ZRV01") return ArchiveSignature::Zrv01;
     if (text == "ZRV03") return ArchiveSignature::Zrv03;
-    throw WriteError("unknown archive signature '" + std::string(text) + "': use ZRV00, ZRV01 or ZRV03");
+    throw files::ToolError("unknown archive signature '" + std::string(text) + "': use ZRV00, ZRV01 or ZRV03");
 }
 
 ArchiveLayout DefaultLayout(ArchiveSignature signature) {
@@ -70,17 +70,17 @@ ArchiveLayout DefaultLayout(ArchiveSignature signature) {
 
 void WriteArchive(ByteSink& sink, const ArchiveLayout& layout, const std::vector<ArchiveEntry>& entries) {
     if (entries.size() > kMostArchiveEntries)
-        throw WriteError("an archive holds at most 65,535 entries; this one would hold " +
-                         std::to_string(entries.size()));
+        throw files::ToolError("an archive holds at most 65,535 entries; this one would hold " +
+                               std::to_string(entries.size()));
     if (!IsArchiveSignature(layout.signature.data()))
-        throw WriteError("the archive's signature is not ZRV00, ZRV01 or ZRV03 followed by 0x1A 0x00");
+        throw files::ToolError("the archive's signature is not ZRV00, ZRV01 or ZRV03 followed by 0x1A 0x00");
     uint64_t dataEnd = kArchiveHeaderSize;
     for (const ArchiveEntry& entry : entries) dataEnd += entry.size;
     const uint64_t directoryOffset = dataEnd + layout.gap.size();
     const uint64_t fileSize = directoryOffset + kDirectoryEntrySize * entries.size() + layout.tail.size();
     if (fileSize > kLargestArchive)
-        throw WriteError("the archive would take " + std::to_string(fileSize) +
-                         " bytes; its offsets and sizes end at 4 GiB");
+        throw files::ToolError("the archive would take " + std::to_string(fileSize) +
+                               " bytes; its offsets and sizes end at 4 GiB");
 
     uint8_t header[kArchiveHeaderSize];
     std::memcpy(header, layout.signature.data(), 8);
@@ -93,9 +93,9 @@ void WriteArchive(ByteSink& sink, const ArchiveLayout& layout, const std::vector
         CountingSink counted(sink);
         entry.writeData(counted);
         if (counted.count() != entry.size)
-            throw WriteError("'" + entry.label + "' gave " + std::to_string(counted.count()) +
-                             " bytes where " + std::to_string(entry.size) +
-                             " were announced (did it change while the archive was written?)");
+            throw files::ToolError("'" + entry.label + "' gave " + std::to_string(counted.count()) +
+                                   " bytes where " + std::to_string(entry.size) +
+                                   " were announced (did it change while the archive was written?)");
     }
     sink.Write(layout.gap.data(), layout.gap.size());
 
@@ -114,7 +114,7 @@ ArchiveEntry EntryFromBytes(const NameField& name, std::vector<uint8_t> bytes, s
     ArchiveEntry entry;
     entry.name = name;
     entry.size = static_cast<uint32_t>(data->size());
-    if (entry.size != data->size()) throw WriteError("'" + label + "' is larger than 4 GiB");
+    if (entry.size != data->size()) throw files::ToolError("'" + label + "' is larger than 4 GiB");
     entry.writeData = [data](ByteSink& sink) { sink.Write(data->data(), data->size()); };
     entry.label = std::move(label);
     return entry;

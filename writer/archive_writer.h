@@ -34,7 +34,7 @@ std::string NameFromField(const NameField& field);
 std::string FoldArchiveName(std::string rawName);
 
 enum class ArchiveSignature { Zrv00, Zrv01, Zrv03 };
-// "ZRV00", "ZRV01" or "ZRV03"; throws WriteError for anything else.
+// "ZRV00", "ZRV01" or "ZRV03"; throws files::ToolError for anything else.
 ArchiveSignature ParseArchiveSignature(std::string_view text);
 
 // What identifies an archive beyond its entries.
@@ -59,10 +59,10 @@ struct ArchiveEntry {
     std::string label;
 };
 
-// Refuses (WriteError, nothing written) more than 65,535 entries, an archive
+// Refuses (files::ToolError, nothing written) more than 65,535 entries, an archive
 // that would reach 4 GiB, and a layout whose signature is not one readers
 // accept. An entry whose writer delivers another count than its size stops
-// the archive with a WriteError naming it.
+// the archive with a files::ToolError naming it.
 void WriteArchive(ByteSink& sink, const ArchiveLayout& layout, const std::vector<ArchiveEntry>& entries);
 
 // An entry whose data is in memory.

@@ -15,7 +15,7 @@ namespace writer {
 class AtomicFile : public ByteSink {
 public:
     // Creates the temporary file (and the target's folder when missing);
-    // throws WriteError when it cannot.
+    // throws files::ToolError when it cannot.
     explicit AtomicFile(const std::filesystem::path& target);
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -24,13 +24,13 @@ public:
 
     // Flushes the data to the disk and renames the file into place. Without
     // `replaceExisting` an existing target is left as it is and the commit
-    // fails. Throws WriteError; the temporary is gone either way.
+    // fails. Throws files::ToolError; the temporary is gone either way.
     void Commit(bool replaceExisting);
 
 private:
     void Flush();
 
-    std::string shown_;
+    std::string target_;  // UTF-8, for messages
     files::PendingFile file_;
     std::vector<uint8_t> buffer_;
 };

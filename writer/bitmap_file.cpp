@@ -4,7 +4,7 @@
 #include <string>
 
 #include "byte_order.h"
-#include "packed_picture.h"  // PictureError
+#include "tool_error.h"
 
 namespace writer {
 
@@ -15,8 +15,8 @@ std::vector<uint8_t> BitmapHeaders(const Picture& picture, uint16_t bits, uint32
     const uint64_t offBits = kFileHeaderBytes + kInfoHeaderBytes + 4 * uint64_t{paletteEntries};
     const uint64_t fileSize = offBits + stride * picture.height;
     if (fileSize > kLargestBitmap)
-        throw PictureError("the bitmap would take " + std::to_string(fileSize) + " bytes, more than the " +
-                           std::to_string(kLargestBitmap) + " a picture may take");
+        throw files::ToolError("the bitmap would take " + std::to_string(fileSize) + " bytes, more than the " +
+                               std::to_string(kLargestBitmap) + " a picture may take");
     std::vector<uint8_t> file(static_cast<size_t>(fileSize));
     uint8_t* p = file.data();
     p[0] = 'B';

@@ -34,7 +34,7 @@ struct Picture {
 };
 
 // An indexed picture at 1, 4 or 8 bits (the palette cut to 2^bits entries).
-// PictureError when the file would exceed kLargestBitmap.
+// files::ToolError when the file would exceed kLargestBitmap.
 std::vector<uint8_t> PaletteBitmap(const Picture& picture, uint16_t bits);
 // A direct-colour picture at 24 bits, or 32 with its alpha.
 std::vector<uint8_t> DirectBitmap(const Picture& picture, uint16_t bits);

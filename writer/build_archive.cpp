@@ -44,7 +44,7 @@ public:
         }
     }
     void Finish() {
-        if (pendingSize_ % 2 != 0) throw WriteError("a WAVE file ends in half a sample");
+        if (pendingSize_ % 2 != 0) throw files::ToolError("a WAVE file ends in half a sample");
         Drain();
     }
 
@@ -123,15 +123,17 @@ ArchiveEntry EncodedEntry(const PlanItem& item, const BuildOptions& options, std
             bytes = EncodePwAudio(audio, keepHeader ? item.original->audioHeader.data() : nullptr,
                                   keepHeader ? item.original->audioTrailing : std::vector<uint8_t>{});
         }
-    } catch (const std::runtime_error& error) {
-        throw WriteError(Quoted(item.file) + ": " + error.what());
+    } catch (files::ToolError& error) {
+        error.About(item.file);
+        throw;
     }
     for (const std::string& note : said) notes->push_back(Quoted(item.file) + ": " + note);
     return EntryFromBytes(item.nameField, std::move(bytes), item.file);
 }
 
 ArchiveEntry AsIsEntry(const PlanItem& item) {
-    if (item.fileSize > 0xFFFFFFFFull) throw WriteError(Quoted(item.file) + " is larger than an entry may be (4 GiB)");
+    if (item.fileSize > 0xFFFFFFFFull)
+        throw files::ToolError(Quoted(item.file) + " is larger than an entry may be (4 GiB)");
     ArchiveEntry out;
     out.name = item.nameField;
     out.label = item.file;

@@ -41,14 +41,14 @@ void WriteFileBytes(const std::shared_ptr<const std::vector<uint8_t>>& kept, con
     }
     const std::string changed = "'" + shown + "' changed while the archive was written";
     SourceFile file(path);
-    if (file.size() != size) throw WriteError(changed);
+    if (file.size() != size) throw files::ToolError(changed);
     if (!hash) {
         file.CopyTo(sink, 0, size);
         return;
     }
     HashingSink hashing(&sink);
     file.CopyTo(hashing, 0, size);
-    if (hashing.Hex() != *hash) throw WriteError(changed);
+    if (hashing.Hex() != *hash) throw files::ToolError(changed);
 }
 
 }  // namespace writer

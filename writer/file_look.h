@@ -57,7 +57,7 @@ private:
 std::vector<uint8_t> Head(const std::string& path, const FileLook& look, size_t count);
 
 // Writes a file's bytes into `sink`: `kept` when planning kept them, else
-// the file read again, refused (WriteError naming `shown`) unless it still
+// the file read again, refused (files::ToolError naming `shown`) unless it still
 // has `size` bytes and, when given, the digest `hash`.
 void WriteFileBytes(const std::shared_ptr<const std::vector<uint8_t>>& kept, const std::string& path,
                     const std::string& shown, uint64_t size, const std::string* hash, ByteSink& sink);

@@ -55,12 +55,7 @@ std::string WhyHidden(const std::string& relative) {
 
 ScannedFolder ScanFolder(const fs::path& root, const fs::path& output) {
     const std::string written = Inside(root, output);
-    std::vector<files::TreeEntry> entries;
-    try {
-        entries = files::ListFolderTree(root.u8string());
-    } catch (const files::FileError& error) {
-        throw WriteError(error.what());
-    }
+    const std::vector<files::TreeEntry> entries = files::ListFolderTree(root.u8string());
     ScannedFolder folder;
     folder.root = root;
     for (const files::TreeEntry& entry : entries) {

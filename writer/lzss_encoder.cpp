@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <stdexcept>
+
+#include "tool_error.h"
 
 namespace writer {
 namespace {
@@ -70,7 +71,7 @@ LzssEncoder::~LzssEncoder() = default;
 std::vector<uint8_t> LzssEncoder::Encode(const uint8_t* data, size_t size) {
     // The worst-case output, 9 bytes per 8, must fit in a size_t too.
     if (static_cast<uint64_t>(size) > kLzssMaxInput || size > (SIZE_MAX - 16) / 9 * 8) {
-        throw std::length_error("input too large for an LZSS stream");
+        throw files::ToolError("input too large for an LZSS stream");
     }
     lengths_.resize(size);
     distances_.resize(size);

@@ -32,7 +32,7 @@ public:
     // The packed stream of `size` bytes; it unpacks to exactly those bytes
     // with an unpacked length of `size`. Working memory, about 5 bytes per
     // input byte, is kept for the next call; an encoder serves one thread
-    // at a time. Throws std::length_error for more than kLzssMaxInput bytes,
+    // at a time. Throws files::ToolError for more than kLzssMaxInput bytes,
     // a little under what the packed picture's 32-bit length field holds.
     std::vector<uint8_t> Encode(const uint8_t* data, size_t size);
 

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
+
+#include "tool_error.h"
 
 // Keys are compared a word at a time, and the first differing byte is found
 // from the lowest set bit, which assumes the first byte is the least
@@ -154,7 +155,7 @@ size_t RunEnd(const uint8_t* key, size_t i, size_t limit) {
 void LzssMatchFinder::Reset(const uint8_t* data, size_t size) {
     static_assert(kLzssMaxInput + kNodeBase + kLzssMaxMatch < UINT32_MAX, "node numbers must fit");
     if (static_cast<uint64_t>(size) > kLzssMaxInput) {
-        throw std::length_error("LZSS input too large");
+        throw files::ToolError("LZSS input too large");
     }
     bytes_.assign(kLzssMaxMatch, 0);
     bytes_.insert(bytes_.end(), data, data + size);

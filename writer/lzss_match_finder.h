@@ -33,7 +33,7 @@ public:
     // For each i < size: lengths[i] is the longest match at i, cut to the
     // bytes left (3..18), or 0 when there is none of 3; distances[i] is the
     // distance back (1..4096) of such a match. Every shorter length of at
-    // least 3 is also a match at that distance. Throws std::length_error
+    // least 3 is also a match at that distance. Throws files::ToolError
     // for more than kLzssMaxInput bytes.
     void FindAll(const uint8_t* data, size_t size, uint8_t* lengths, uint16_t* distances);
 

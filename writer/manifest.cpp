@@ -107,8 +107,8 @@ void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset
                           : entry.kind == EntryKind::Picture ? headSize >= kPackedHeaderSize && IsPackedPictureHeader(head)
                                                              : true;
     if (!borneOut)
-        throw WriteError("the archive changed while it was read: " + Shown(entry.nameField) + " is no longer " +
-                         (entry.kind == EntryKind::Audio ? "coded audio" : "a packed picture"));
+        throw files::ToolError("the archive changed while it was read: " + Shown(entry.nameField) + " is no longer " +
+                               (entry.kind == EntryKind::Audio ? "coded audio" : "a packed picture"));
     if (entry.kind == EntryKind::Audio) {
         entry.form = WrittenForm::Wave;
         entry.audioHeader.assign(head, head + kPwHeaderSize);
@@ -146,13 +146,13 @@ namespace {
 // The header and the directory: each entry's name field and stored size.
 // Returns the directory's offset.
 uint64_t ReadDirectory(SourceFile& file, const std::string& who, Manifest& manifest) {
-    if (file.size() < kArchiveHeaderSize) throw WriteError(who + " is too short to be an archive");
+    if (file.size() < kArchiveHeaderSize) throw files::ToolError(who + " is too short to be an archive");
     file.ReadAt(0, manifest.header.data(), kArchiveHeaderSize);
     const uint32_t count = ReadLe16(manifest.header.data() + kEntryCountField);
     const uint64_t directoryOffset = ReadLe32(manifest.header.data() + kDirectoryOffsetField);
     if (!IsArchiveSignature(manifest.header.data()) ||
         directoryOffset + uint64_t{kDirectoryEntrySize} * count > file.size())
-        throw WriteError(who + " is not a ZORVAN archive");
+        throw files::ToolError(who + " is not a ZORVAN archive");
     std::vector<uint8_t> directory(kDirectoryEntrySize * count);
     file.ReadAt(directoryOffset, directory.data(), directory.size());
     manifest.entries.resize(count);
@@ -197,7 +197,7 @@ Manifest Describe(const fs::path& path, const std::vector<ListedEntry>* listing)
     manifest.archiveSize = file.size();
     const uint64_t directoryOffset = ReadDirectory(file, who, manifest);
     if (listing && !ListingAgrees(*listing, manifest.entries))
-        throw WriteError(who + ": the plug-in lists other entries than the archive's directory holds");
+        throw files::ToolError(who + ": the plug-in lists other entries than the archive's directory holds");
 
     uint64_t carried = 0;
     ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");
@@ -248,8 +248,9 @@ Manifest ReadManifestFile(const fs::path& file) {
     std::vector<uint8_t> bytes = ReadWholeFile(file, kLargestManifest);
     try {
         return ManifestFromJson(bytes.data(), bytes.size());
-    } catch (const ManifestError& error) {
-        throw ManifestError("'" + file.generic_u8string() + "': " + error.what());
+    } catch (files::ToolError& error) {
+        error.About(file.generic_u8string());
+        throw;
     }
 }
 

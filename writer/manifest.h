@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
+#include <string>
+
+#include "tool_error.h"
 #include <string>
 #include <vector>
 
@@ -25,10 +27,6 @@ constexpr int kManifestVersion = 1;
 // Bytes the manifest carries in all (gap, tail, bytes after audio codes);
 // an archive that needs more is recorded as not rebuildable exactly.
 constexpr uint64_t kMostCarriedBytes = uint64_t{16} << 20;
-
-struct ManifestError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // What an entry is: the one rule of the formats' shared facts.
 using ::EntryKind;
@@ -87,7 +85,7 @@ struct ListedEntry {
 // signature; each entry's kind is the one `listing` gives, so the manifest
 // and the extraction it records never disagree on what an entry is.
 // Extraction adds decoded names, written files and hashes. Throws
-// WriteError when the file cannot be read, is not an archive, or does not
+// files::ToolError when the file cannot be read, is not an archive, or does not
 // hold what the listing says (it changed since).
 Manifest DescribeArchive(const std::filesystem::path& archive, const std::vector<ListedEntry>& listing);
 
@@ -98,7 +96,7 @@ Manifest DescribeArchive(const std::filesystem::path& archive);
 
 // The manifest as JSON, and back. The reader takes nothing on trust: wrong
 // types, unknown keys, bad hexadecimal, unsafe paths, sizes and layouts that
-// do not add up all give a ManifestError that says what and where.
+// do not add up all give a files::ToolError that says what and where.
 std::string ManifestToJson(const Manifest& manifest);
 Manifest ManifestFromJson(const uint8_t* data, size_t size);
 

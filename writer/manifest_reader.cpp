@@ -27,7 +27,7 @@ using json = nlohmann::json;
 constexpr size_t kMostReasons = 64;
 
 [[noreturn]] void Bad(const std::string& where, const std::string& what) {
-    throw ManifestError("the manifest is damaged: " + where + " " + what);
+    throw files::ToolError("the manifest is damaged: " + where + " " + what);
 }
 
 enum class Place { Root, Archive, NotExact, Entries, Entry, File, Audio, Picture, Png };
@@ -170,7 +170,7 @@ public:
         return true;
     }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override {
-        throw ManifestError(std::string("the manifest is not valid JSON: ") + error.what());
+        throw files::ToolError(std::string("the manifest is not valid JSON: ") + error.what());
     }
 
     void CheckWhole() const;
@@ -266,8 +266,8 @@ private:
         };
         if (frame.place == Place::Root) {
             if (number != kManifestVersion)
-                throw ManifestError("the manifest has version " + std::to_string(number) + "; this zorv reads version " +
-                                    std::to_string(kManifestVersion));
+                throw files::ToolError("the manifest has version " + std::to_string(number) +
+                                       "; this zorv reads version " + std::to_string(kManifestVersion));
         } else if (frame.place == Place::Archive) {
             manifest.archiveSize = most(uint64_t{1} << 53);
         } else if (frame.place == Place::Entry) {

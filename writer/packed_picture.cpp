@@ -18,18 +18,19 @@ bool LooksLikePackedPicture(const uint8_t* data, size_t size) {
 
 std::vector<uint8_t> PackBitmapFile(const uint8_t* bitmap, size_t size, PackedSignature signature, LzssParse parse,
                                     const PackedPictureCheck& check) {
-    if (size == 0) throw PictureError("no picture to pack");
-    if (Reaches4GiB(size)) throw PictureError("a picture of 4 GiB or more cannot be packed");
+    if (size == 0) throw files::ToolError("no picture to pack");
+    if (Reaches4GiB(size)) throw files::ToolError("a picture of 4 GiB or more cannot be packed");
     LzssEncoder encoder(parse);
     std::vector<uint8_t> stream = encoder.Encode(bitmap, size);
-    if (Reaches4GiB(stream.size() + uint64_t{kPackedHeaderSize})) throw PictureError("the packed picture would reach 4 GiB");
+    if (Reaches4GiB(stream.size() + uint64_t{kPackedHeaderSize}))
+        throw files::ToolError("the packed picture would reach 4 GiB");
     std::vector<uint8_t> file(kPackedHeaderSize + stream.size());
     WriteLe16(file.data(), signature == PackedSignature::B1 ? kSignatureB1 : kSignatureE1);
     WriteLe32(file.data() + 2, static_cast<uint32_t>(stream.size()));
     WriteLe32(file.data() + 6, static_cast<uint32_t>(size));
     std::memcpy(file.data() + kPackedHeaderSize, stream.data(), stream.size());
     if (check && !check(file, bitmap, size))
-        throw PictureError("internal error: the picture plug-in does not unpack the packed picture to the picture");
+        throw files::ToolError("internal error: the picture plug-in does not unpack the packed picture to the picture");
     return file;
 }
 
@@ -42,17 +43,17 @@ PackedPicture PackPicture(const uint8_t* data, size_t size, const PackOptions& o
     } else if (LooksLikePlainBitmap(data, size)) {
         result.bitCount = CheckPlainBitmap(data, size);
         if (options.depth != 0 && options.depth != result.bitCount)
-            throw PictureError("a bitmap file is packed as it is, and this one has " +
-                               std::to_string(result.bitCount) + " bits, not " + std::to_string(options.depth) +
-                               " (convert it to PNG to change its depth)");
+            throw files::ToolError("a bitmap file is packed as it is, and this one has " +
+                                   std::to_string(result.bitCount) + " bits, not " + std::to_string(options.depth) +
+                                   " (convert it to PNG to change its depth)");
         if (options.preferredDepth != 0 && options.preferredDepth != result.bitCount)
             result.notes.push_back("packed as it is, at " + std::to_string(result.bitCount) + " bits, not " +
                                    std::to_string(options.preferredDepth));
         result.file = PackBitmapFile(data, size, options.signature, options.parse, options.check);  // where it lies
     } else if (LooksLikePackedPicture(data, size)) {
-        throw PictureError("it is a packed picture already");
+        throw files::ToolError("it is a packed picture already");
     } else {
-        throw PictureError("neither a PNG nor a bitmap file");
+        throw files::ToolError("neither a PNG nor a bitmap file");
     }
     return result;
 }

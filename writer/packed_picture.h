@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
+#include <string>
+
+#include "tool_error.h"
 #include <string>
 #include <vector>
 
@@ -18,10 +20,6 @@
 #include "zorvan_format.h"
 
 namespace writer {
-
-struct PictureError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 enum class PackedSignature { B1, E1 };
 
@@ -57,7 +55,7 @@ bool LooksLikePng(const uint8_t* data, size_t size);
 bool LooksLikePackedPicture(const uint8_t* data, size_t size);
 
 // A PNG or a plain bitmap file, recognised by its content, into a packed
-// picture. Throws PictureError.
+// picture. Throws files::ToolError.
 PackedPicture PackPicture(const uint8_t* data, size_t size, const PackOptions& options);
 
 // The packed picture file holding the `size` bytes of `bitmap`, checked

@@ -3,7 +3,7 @@
 #include <unordered_map>
 
 #include "bitmap_file.h"
-#include "packed_picture.h"  // PictureError
+#include "tool_error.h"
 #include "png_reading.h"
 
 namespace writer {
@@ -11,9 +11,7 @@ namespace writer {
 namespace {
 
 // A picture that is fine but does not fit the depth asked for.
-struct DepthMismatch : PictureError {
-    using PictureError::PictureError;
-};
+[[noreturn]] void DoesNotFit(const std::string& why) { throw files::ToolError(why, files::ErrorKind::DoesNotFit); }
 
 bool AllOpaque(const Picture& picture) {
     for (const Rgba& pixel : picture.pixels)
@@ -32,8 +30,8 @@ void MakeIndexed(Picture& picture, size_t limit, uint16_t depth) {
         auto found = seen.find(key);
         if (found == seen.end()) {
             if (seen.size() == limit)
-                throw DepthMismatch("the picture has more than " + std::to_string(limit) +
-                                    " colours, which a " + std::to_string(depth) + "-bit picture cannot hold");
+                DoesNotFit("the picture has more than " + std::to_string(limit) + " colours, which a " +
+                           std::to_string(depth) + "-bit picture cannot hold");
             found = seen.emplace(key, static_cast<uint8_t>(seen.size())).first;
             picture.palette.push_back(pixel);
         }
@@ -43,7 +41,7 @@ void MakeIndexed(Picture& picture, size_t limit, uint16_t depth) {
     picture.indexed = true;
 }
 
-// The PNG at exactly `depth`; DepthMismatch when it does not fit.
+// The PNG at exactly `depth`; a ToolError of kind DoesNotFit when it does not fit.
 std::vector<uint8_t> BitmapAtDepth(const uint8_t* png, size_t size, const PngFacts& facts, uint16_t depth,
                                    std::vector<std::string>* notes) {
     const bool hasTrns = facts.hasTransparencyChunk;
@@ -55,7 +53,7 @@ std::vector<uint8_t> BitmapAtDepth(const uint8_t* png, size_t size, const PngFac
     if (depth == 24) {
         Picture picture = DecodeDirect(png, size, false);
         if (!AllOpaque(picture))
-            throw DepthMismatch("the picture has transparent pixels, which a 24-bit picture cannot hold");
+            DoesNotFit("the picture has transparent pixels, which a 24-bit picture cannot hold");
         if (hasTrns) notes->push_back(droppedTransparency);
         return DirectBitmap(picture, 24);
     }
@@ -66,8 +64,8 @@ std::vector<uint8_t> BitmapAtDepth(const uint8_t* png, size_t size, const PngFac
         picture = DecodeIndexed(png, size);
         for (uint8_t index : picture.indices)
             if (index >= limit)
-                throw DepthMismatch("a pixel uses colour " + std::to_string(index) + ", which a " +
-                                    std::to_string(depth) + "-bit picture cannot hold");
+                DoesNotFit("a pixel uses colour " + std::to_string(index) + ", which a " +
+                           std::to_string(depth) + "-bit picture cannot hold");
         bool transparent = false;
         for (size_t i = 0; i < picture.palette.size() && i < limit; ++i) transparent |= picture.palette[i].a != 255;
         if (transparent || (hasTrns && facts.colour == PngColour::Grey))
@@ -75,8 +73,8 @@ std::vector<uint8_t> BitmapAtDepth(const uint8_t* png, size_t size, const PngFac
     } else {
         picture = DecodeDirect(png, size, false);
         if (!AllOpaque(picture))
-            throw DepthMismatch("the picture has transparent pixels, which a " + std::to_string(depth) +
-                                "-bit picture cannot hold");
+            DoesNotFit("the picture has transparent pixels, which a " + std::to_string(depth) +
+                       "-bit picture cannot hold");
         MakeIndexed(picture, limit, depth);
         if (hasTrns) notes->push_back(droppedTransparency);
     }
@@ -104,8 +102,8 @@ bool ValidDepth(uint16_t depth) {
 std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t depth, uint16_t preferredDepth,
                                    uint16_t* bitCount, std::vector<std::string>* notes) {
     if (depth != 0 && !ValidDepth(depth))
-        throw PictureError("a picture cannot be written at " + std::to_string(depth) +
-                           " bits: choose 1, 4, 8, 24 or 32");
+        throw files::ToolError("a picture cannot be written at " + std::to_string(depth) +
+                               " bits: choose 1, 4, 8, 24 or 32");
     const PngFacts facts = ReadPngFacts(png, size);
     std::vector<std::string> found;
     if (facts.bitDepth == 16) found.push_back("16-bit samples are rounded to 8 bits");
@@ -121,7 +119,8 @@ std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t dep
             bitmap = BitmapAtDepth(png, size, facts, preferredDepth, &tried);
             chosen = preferredDepth;
             found = tried;
-        } catch (const DepthMismatch& mismatch) {
+        } catch (const files::ToolError& mismatch) {
+            if (mismatch.Kind() != files::ErrorKind::DoesNotFit) throw;
             found.push_back(std::string("written at ") + std::to_string(chosen) + " bits, not " +
                             std::to_string(preferredDepth) + ": " + mismatch.what());
         }

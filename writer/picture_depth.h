@@ -24,7 +24,7 @@ namespace writer {
 bool ValidDepth(uint16_t depth);
 
 // A PNG to a bitmap file image: *bitCount receives its depth, notes what
-// the user should know. PictureError when it cannot be written so.
+// the user should know. files::ToolError when it cannot be written so.
 std::vector<uint8_t> BitmapFromPng(const uint8_t* png, size_t size, uint16_t depth, uint16_t preferredDepth,
                                    uint16_t* bitCount, std::vector<std::string>* notes);
 

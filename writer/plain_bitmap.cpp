@@ -5,7 +5,7 @@
 
 #include "bitmap_file.h"
 #include "byte_order.h"
-#include "packed_picture.h"  // PictureError
+#include "tool_error.h"
 
 namespace writer {
 
@@ -27,24 +27,24 @@ bool IsDeliverable(uint16_t bits, uint32_t compression) {
 }
 
 // Where the pixels start: directly behind the colour table or masks, as
-// the picture plug-in takes them. PictureError when the file says otherwise.
+// the picture plug-in takes them. files::ToolError when the file says otherwise.
 uint64_t CheckPixelsOffset(const uint8_t* data, size_t size, uint16_t bits, uint32_t compression,
                            uint32_t colorsUsed) {
     uint64_t infoPart = kInfoHeaderBytes;
     if (bits <= 8) {
         if (colorsUsed > (1u << bits))
-            throw PictureError("its colour table has " + std::to_string(colorsUsed) + " entries, more than a " +
-                               std::to_string(bits) + "-bit picture uses");
+            throw files::ToolError("its colour table has " + std::to_string(colorsUsed) + " entries, more than a " +
+                                   std::to_string(bits) + "-bit picture uses");
         infoPart += 4 * uint64_t{colorsUsed != 0 ? colorsUsed : 1u << bits};
     } else if (compression == 3) {
         infoPart += 12;
     }
     const uint64_t pixelsAt = kFileHeaderBytes + infoPart;
-    if (pixelsAt >= size) throw PictureError("its colour table or masks leave no room for pixels");
+    if (pixelsAt >= size) throw files::ToolError("its colour table or masks leave no room for pixels");
     if (ReadLe32(data + 10) != pixelsAt)
-        throw PictureError("its pixels start at offset " + std::to_string(ReadLe32(data + 10)) +
-                           ", but the picture plug-in takes them from directly behind the colour table, at " +
-                           std::to_string(pixelsAt));
+        throw files::ToolError("its pixels start at offset " + std::to_string(ReadLe32(data + 10)) +
+                               ", but the picture plug-in takes them from directly behind the colour table, at " +
+                               std::to_string(pixelsAt));
     return pixelsAt;
 }
 
@@ -55,35 +55,36 @@ bool LooksLikePlainBitmap(const uint8_t* data, size_t size) {
 }
 
 uint16_t CheckPlainBitmap(const uint8_t* data, size_t size) {
-    if (!LooksLikePlainBitmap(data, size)) throw PictureError("not a bitmap file (no 'BM' at its start)");
+    if (!LooksLikePlainBitmap(data, size)) throw files::ToolError("not a bitmap file (no 'BM' at its start)");
     if (size < kFileHeaderBytes + kInfoHeaderBytes)
-        throw PictureError("too short for a bitmap file: " + std::to_string(size) + " bytes");
-    if (Reaches4GiB(size)) throw PictureError("a bitmap file of 4 GiB or more cannot be packed");
+        throw files::ToolError("too short for a bitmap file: " + std::to_string(size) + " bytes");
+    if (Reaches4GiB(size)) throw files::ToolError("a bitmap file of 4 GiB or more cannot be packed");
     const uint8_t* info = data + kFileHeaderBytes;
     if (ReadLe32(info) != kInfoHeaderBytes)
-        throw PictureError("its info header is " + std::to_string(ReadLe32(info)) +
-                           " bytes; only the 40-byte kind is delivered as it is meant "
-                           "(save it as a Windows 3 bitmap, or as PNG)");
+        throw files::ToolError("its info header is " + std::to_string(ReadLe32(info)) +
+                               " bytes; only the 40-byte kind is delivered as it is meant "
+                               "(save it as a Windows 3 bitmap, or as PNG)");
     const int32_t width = static_cast<int32_t>(ReadLe32(info + 4));
     const int32_t height = static_cast<int32_t>(ReadLe32(info + 8));
     const uint16_t bits = ReadLe16(info + 14);
     const uint32_t compression = ReadLe32(info + 16);
     const uint32_t colorsUsed = ReadLe32(info + 32);
     if (width <= 0 || height == 0 || height == INT32_MIN)
-        throw PictureError("its size " + std::to_string(width) + "x" + std::to_string(height) + " is not a picture's");
+        throw files::ToolError("its size " + std::to_string(width) + "x" + std::to_string(height) +
+                               " is not a picture's");
     if (!IsDeliverable(bits, compression))
-        throw PictureError(std::to_string(bits) + "-bit pictures with compression " + std::to_string(compression) +
-                           " are not ones the picture plug-in delivers");
+        throw files::ToolError(std::to_string(bits) + "-bit pictures with compression " + std::to_string(compression) +
+                               " are not ones the picture plug-in delivers");
     const bool compressed = compression == 1 || compression == 2;
-    if (compressed && height < 0) throw PictureError("a compressed bitmap cannot be stored top-down");
+    if (compressed && height < 0) throw files::ToolError("a compressed bitmap cannot be stored top-down");
 
     const uint64_t pixelsAt = CheckPixelsOffset(data, size, bits, compression, colorsUsed);
     if (!compressed) {
         const uint64_t rows = RowStride(static_cast<uint64_t>(width), bits) *
                               static_cast<uint64_t>(height < 0 ? -int64_t{height} : height);
         if (size - pixelsAt < rows)
-            throw PictureError("its pixel rows need " + std::to_string(rows) + " bytes, the file holds " +
-                               std::to_string(size - pixelsAt));
+            throw files::ToolError("its pixel rows need " + std::to_string(rows) + " bytes, the file holds " +
+                                   std::to_string(size - pixelsAt));
     }
     return bits;
 }

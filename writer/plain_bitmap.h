@@ -12,7 +12,7 @@ namespace writer {
 // "BM" at its start.
 bool LooksLikePlainBitmap(const uint8_t* data, size_t size);
 
-// Throws PictureError, saying why, unless the plug-in delivers this bitmap
+// Throws files::ToolError, saying why, unless the plug-in delivers this bitmap
 // file as it is meant; returns its bit count.
 uint16_t CheckPlainBitmap(const uint8_t* data, size_t size);
 

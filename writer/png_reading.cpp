@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "packed_picture.h"  // PictureError
+#include "tool_error.h"
 
 namespace writer {
 
@@ -21,19 +21,19 @@ uint8_t Reduce16(uint32_t v) { return static_cast<uint8_t>((v * 255 + 32767) / 6
 using SpngContext = std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)>;
 
 [[noreturn]] void FailPng(int error) {
-    throw PictureError(std::string("not a readable PNG: ") + spng_strerror(error));
+    throw files::ToolError(std::string("not a readable PNG: ") + spng_strerror(error));
 }
 
 SpngContext OpenPng(const uint8_t* png, size_t size, spng_ihdr* ihdr) {
     SpngContext ctx(spng_ctx_new(0), spng_ctx_free);
-    if (!ctx) throw PictureError("out of memory");
+    if (!ctx) throw files::ToolError("out of memory");
     spng_set_image_limits(ctx.get(), 1u << 24, 1u << 24);
     spng_set_chunk_limits(ctx.get(), kLargestPngChunk, kLargestPngChunk);
     if (int error = spng_set_png_buffer(ctx.get(), png, size)) FailPng(error);
     if (int error = spng_get_ihdr(ctx.get(), ihdr)) FailPng(error);
     if (uint64_t{ihdr->width} * ihdr->height > kMostPixels)
-        throw PictureError(std::to_string(ihdr->width) + "x" + std::to_string(ihdr->height) +
-                           " pixels are more than a picture may hold (" + std::to_string(kMostPixels) + ")");
+        throw files::ToolError(std::to_string(ihdr->width) + "x" + std::to_string(ihdr->height) +
+                               " pixels are more than a picture may hold (" + std::to_string(kMostPixels) + ")");
     return ctx;
 }
 
@@ -130,8 +130,8 @@ Picture DecodeIndexed(const uint8_t* png, size_t size) {
     picture.indices = UnpackIndices(DecodeAs(ctx.get(), SPNG_FMT_PNG, 0), ihdr.width, ihdr.height, ihdr.bit_depth);
     for (uint8_t index : picture.indices)
         if (index >= picture.palette.size())
-            throw PictureError("a pixel uses colour " + std::to_string(index) + " of a palette of " +
-                               std::to_string(picture.palette.size()));
+            throw files::ToolError("a pixel uses colour " + std::to_string(index) + " of a palette of " +
+                                   std::to_string(picture.palette.size()));
     return picture;
 }
 

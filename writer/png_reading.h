@@ -20,7 +20,7 @@ struct PngFacts {
     bool hasTransparencyChunk = false;  // tRNS
 };
 
-// PictureError when it is no readable PNG or holds too many pixels.
+// files::ToolError when it is no readable PNG or holds too many pixels.
 PngFacts ReadPngFacts(const uint8_t* png, size_t size);
 
 // Palette PNGs and grey of up to 16 bits, as indices into a palette (grey

@@ -220,18 +220,18 @@ void EncodePwCodes(uint8_t* codes, const int16_t* samples, size_t count) {
 std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* originalHeader,
                                    const std::vector<uint8_t>& trailing) {
     if (audio.channels != 1 && audio.channels != 2)
-        throw PwAudioError("coded audio takes mono or stereo, not " + std::to_string(audio.channels) +
-                                    " channels");
+        throw files::ToolError("coded audio takes mono or stereo, not " + std::to_string(audio.channels) +
+                               " channels");
     if (audio.samples.size() % audio.channels != 0)
-        throw PwAudioError("stereo audio with an odd number of samples");
+        throw files::ToolError("stereo audio with an odd number of samples");
     if (originalHeader && !IsPwAudio(originalHeader))
-        throw PwAudioError("the original header is not a coded-audio header");
+        throw files::ToolError("the original header is not a coded-audio header");
     // The archive plug-in converts an entry only while its WAVE, 46 + 2N
     // bytes, fits in 32 bits, and the entry itself must fit a 32-bit size.
     const size_t count = audio.samples.size();
     if (count > kMostPwCodes || trailing.size() > 0xFFFFFFFFu - kPwHeaderSize - count)
-        throw PwAudioError("audio too long for a coded-audio entry: " + std::to_string(count) +
-                                " samples, at most " + std::to_string(kMostPwCodes));
+        throw files::ToolError("audio too long for a coded-audio entry: " + std::to_string(count) +
+                               " samples, at most " + std::to_string(kMostPwCodes));
 
     const AudioShape shape{audio.channels, audio.sampleRate, static_cast<uint32_t>(count),
                            static_cast<uint32_t>(trailing.size())};

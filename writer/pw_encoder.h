@@ -4,19 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
+#include <string>
+
+#include "tool_error.h"
 #include <vector>
 
 #include "wave_file.h"
 #include "zorvan_format.h"
 
 namespace writer {
-
-// Audio no coded-audio entry can hold, or an original header that is not
-// one; the message says which.
-struct PwAudioError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // The code whose table value is nearest to `sample`; a sample that is a
 // table value gives its own code back. A sample exactly midway between two
@@ -46,7 +42,7 @@ void EncodePwCodes(uint8_t* codes, const int16_t* samples, size_t count);
 // sample) when the channels or the rate differ. Re-encoding the audio an
 // entry decodes to, with its header and trailing bytes, gives the entry back.
 //
-// Throws PwAudioError for channels other than 1 or 2, a sample count that is
+// Throws files::ToolError for channels other than 1 or 2, a sample count that is
 // not a whole number of frames, an original header without the coded-audio
 // tags, more than kMostPwCodes samples or an entry beyond 4 GiB.
 std::vector<uint8_t> EncodePwAudio(const PcmAudio& audio, const uint8_t* originalHeader = nullptr,

@@ -77,7 +77,7 @@ struct RebuildPlan {
     size_t Count(PlanAction action) const;
 };
 
-// The rebuild of `folder`, which holds `manifest`. Refuses (WriteError),
+// The rebuild of `folder`, which holds `manifest`. Refuses (files::ToolError),
 // before anything is written: a picture whose file and PNG both changed, a
 // replacement that is not what its entry holds, an added file whose name
 // cannot be stored or is taken, more than 65,535 entries.

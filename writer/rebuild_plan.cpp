@@ -49,7 +49,7 @@ private:
 
 std::optional<FileLook> Planner::LookIfPresent(const ScannedFolder& folder, const std::string& path) {
     if (folder.ThroughLink(path))
-        throw WriteError(Quoted(path) + " is, or lies in, a symbolic link; a rebuild never follows one");
+        throw files::ToolError(Quoted(path) + " is, or lies in, a symbolic link; a rebuild never follows one");
     if (folder.Find(path) < 0) return std::nullopt;
     return looker_.Look(root_ + path, true);
 }
@@ -123,8 +123,8 @@ void Planner::PlanPicture(const ManifestEntry& entry, ScannedFolder& folder, Pla
     }
     const bool fileChanged = look && !Unchanged(*look, *entry.file);
     if (pngChanged && fileChanged)
-        throw WriteError("both " + Quoted(entry.file->path) + " and " + Quoted(png) + " changed; the entry " +
-                         Quoted(entry.name) + " can come from one of them only: restore the other");
+        throw files::ToolError("both " + Quoted(entry.file->path) + " and " + Quoted(png) + " changed; the entry " +
+                               Quoted(entry.name) + " can come from one of them only: restore the other");
     if (pngChanged) {
         item.action = PlanAction::Change;
         item.making = Making::PackPicture;
@@ -159,15 +159,15 @@ void Planner::PlanReplacement(const ManifestEntry& entry, PlanItem& item, const 
             item.reason = LooksLikePng(head.data(), head.size()) ? "changed: packed from the PNG it now holds"
                                                                  : "changed: packed from the plain bitmap file";
         } else {
-            throw WriteError(Quoted(entry.file->path) + " held a packed picture, and now holds neither a packed "
-                             "picture, a PNG nor a bitmap file");
+            throw files::ToolError(Quoted(entry.file->path) + " held a packed picture, and now holds neither a packed "
+                                   "picture, a PNG nor a bitmap file");
         }
     } else if (entry.kind == EntryKind::Audio && isWave) {
         item.making = Making::EncodeAudio;
         item.reason = "changed: coded from the WAVE, with the original header's other fields";
     } else if (entry.kind == EntryKind::Audio && entry.form == WrittenForm::Wave && !isCoded) {
-        throw WriteError(Quoted(entry.file->path) + " held coded audio as WAVE, and now holds neither a WAVE "
-                         "file nor coded audio");
+        throw files::ToolError(Quoted(entry.file->path) + " held coded audio as WAVE, and now holds neither a WAVE "
+                               "file nor coded audio");
     } else {
         item.making = Making::AsIs;
         item.reason = "changed: stored as it is";
@@ -182,13 +182,14 @@ PlanItem Planner::NewFileItem(const std::string& source, const std::string& show
     item.name = entryName;
     std::optional<std::string> raw = encodeName_(entryName);
     if (!raw)
-        throw WriteError("the name " + Quoted(entryName) + (shown == entryName ? "" : " (of " + Quoted(shown) + ")") +
-                         " cannot be written in the archive's code page");
+        throw files::ToolError("the name " + Quoted(entryName) +
+                               (shown == entryName ? "" : " (of " + Quoted(shown) + ")") +
+                               " cannot be written in the archive's code page");
     item.nameField = MakeNameField(*raw, entryName);
     FileLook look = looker_.Look(source, false);
     item.fileSize = look.size;
     item.content = look.content;
-    if (look.size > 0xFFFFFFFFull) throw WriteError(Quoted(shown) + " is larger than an entry may be (4 GiB)");
+    if (look.size > 0xFFFFFFFFull) throw files::ToolError(Quoted(shown) + " is larger than an entry may be (4 GiB)");
     item.making = Making::AsIs;
     item.reason = "added: stored as it is";
     if (options_.encodeAudio) {  // only then is a large file's head read
@@ -221,16 +222,17 @@ void Planner::PlanAdded(const ScannedFolder& folder, RebuildPlan& plan) {
 void Planner::CheckNamesAndCount(const RebuildPlan& plan) const {
     const size_t written = plan.items.size() - plan.Count(PlanAction::Remove);
     if (written > kMostArchiveEntries)
-        throw WriteError("an archive holds at most 65,535 entries; this one would hold " + std::to_string(written));
+        throw files::ToolError("an archive holds at most 65,535 entries; this one would hold " +
+                               std::to_string(written));
     if (plan.Count(PlanAction::Add) == 0) return;  // the manifest's own names stand as they were
     std::unordered_map<std::string, const PlanItem*> taken;
     for (const PlanItem& item : plan.items) {
         if (item.action == PlanAction::Remove) continue;
         auto inserted = taken.emplace(FoldArchiveName(NameFromField(item.nameField)), &item);
         if (!inserted.second && item.action == PlanAction::Add)
-            throw WriteError("the name " + Quoted(item.name) + " (of " + Quoted(item.file) + ") is taken by " +
-                             Quoted(inserted.first->second->name) + " (of " + Quoted(inserted.first->second->file) +
-                             ")");
+            throw files::ToolError("the name " + Quoted(item.name) + " (of " + Quoted(item.file) + ") is taken by " +
+                                   Quoted(inserted.first->second->name) + " (of " +
+                                   Quoted(inserted.first->second->file) + ")");
     }
 }
 
@@ -349,7 +351,7 @@ RebuildPlan PlanFilesArchive(const std::vector<fs::path>& files, ArchiveSignatur
         std::error_code error;
         // Named on the command line: a link is what the user means.
         fs::path source = fs::canonical(file, error);
-        if (error) throw WriteError("cannot read " + Quoted(file.u8string()) + ": " + error.message());
+        if (error) throw files::ToolError("cannot read " + Quoted(file.u8string()) + ": " + error.message());
         plan.items.push_back(planner.NewFileItem(source.u8string(), file.u8string(), file.filename().u8string()));
     }
     planner.CheckNamesAndCount(plan);

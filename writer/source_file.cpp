@@ -2,30 +2,11 @@
 
 namespace writer {
 
-namespace {
-
-[[noreturn]] void Fail(const std::string& path, const std::exception& error) {
-    throw WriteError("'" + path + "': " + error.what());
-}
-
-files::InputFile Open(const std::string& path, files::Links links) {
-    try {
-        return files::InputFile(path, links);
-    } catch (const files::FileError& error) {
-        Fail(path, error);
-    }
-}
-
-}  // namespace
-
-SourceFile::SourceFile(const std::string& path, files::Links links) : path_(path), file_(Open(path, links)) {}
+// The tools' file access names the file in every error it throws.
+SourceFile::SourceFile(const std::string& path, files::Links links) : path_(path), file_(path, links) {}
 
 void SourceFile::ReadAt(uint64_t offset, uint8_t* target, size_t count) const {
-    try {
-        file_.ReadExactly(offset, target, count);
-    } catch (const files::FileError& error) {
-        Fail(path_, error);
-    }
+    file_.ReadExactly(offset, target, count);
 }
 
 void SourceFile::CopyTo(ByteSink& sink, uint64_t offset, uint64_t count) const {
@@ -41,21 +22,18 @@ void SourceFile::CopyTo(ByteSink& sink, uint64_t offset, uint64_t count) const {
 
 const uint8_t* SourceFile::Peek(files::WindowReader& window, uint64_t offset, size_t count) const {
     size_t got = 0;
-    const uint8_t* bytes;
-    try {
-        bytes = window.Peek(offset, count, &got);
-    } catch (const files::FileError& error) {
-        Fail(path_, error);
-    }
-    if (got != count) Fail(path_, files::FileError("read error: the file ends early (did it change while it was read?)"));
+    const uint8_t* bytes = window.Peek(offset, count, &got);
+    if (got != count)
+        throw files::ToolError("read error: the file ends early (did it change while it was read?)").About(path_);
     return bytes;
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path, uint64_t limit) {
     try {
         return files::ReadWholeFile(path.u8string(), limit, files::Links::Refuse);
-    } catch (const files::FileError& error) {
-        Fail(path.generic_u8string(), error);
+    } catch (files::ToolError& error) {
+        error.About(path.generic_u8string());  // '/' between the parts on every system
+        throw;
     }
 }
 

@@ -1,5 +1,5 @@
 // The files the writers take in, read through the tools' file access.
-// Every failure is a WriteError that names the file.
+// Every failure is a files::ToolError about the file.
 #pragma once
 
 #include <cstdint>

@@ -40,7 +40,7 @@ std::string ChunkName(const uint8_t* id) {
     return name + "\"";
 }
 
-[[noreturn]] void Refuse(const std::string& why) { throw WaveError(why); }
+[[noreturn]] void Refuse(const std::string& why) { throw files::ToolError(why); }
 
 // Where the two chunks we need lie. The data chunk keeps its declared length,
 // which may exceed what the file holds; the caller decides about that.

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
+#include <string>
+
+#include "tool_error.h"
 #include <string>
 #include <vector>
 
@@ -18,12 +20,6 @@ struct PcmAudio {
     std::vector<std::string> notes;
 };
 
-// A file that cannot be read as audio we accept: damaged, compressed, more
-// than two channels. The message says which, for the user.
-struct WaveError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 // "RIFF" and "WAVE" in the first 12 bytes: a file ReadWave takes up.
 bool LooksLikeWave(const uint8_t* data, size_t size);
 
@@ -36,7 +32,7 @@ bool LooksLikeWave(const uint8_t* data, size_t size);
 // sub-format. Also reads the WAVE images the archive plug-in makes, whose
 // format chunk length may disagree with their fixed layout.
 //
-// Refused with a WaveError: anything not RIFF/WAVE, compressed or unknown
+// Refused with a files::ToolError: anything not RIFF/WAVE, compressed or unknown
 // formats, no channels or more than two, a block align that disagrees with
 // channels x bytes, chunks that run past the end of the file, and a data
 // chunk shorter than it declares (a truncated file: its audio would end

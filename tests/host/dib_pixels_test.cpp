@@ -124,15 +124,15 @@ TEST(RenderDib, RefusesWhatCannotBeDrawn) {
                                         << " bits, compression " << recipe.compression);
         BitmapParts tiny;
         tiny.pixels = Bytes(16, 1);
-        EXPECT_THROW(Render(BuildBitmap(recipe, tiny), 1 << 26), host::RenderError);
+        EXPECT_THROW(Render(BuildBitmap(recipe, tiny), 1 << 26), files::ToolError);
     }
     // Colour tables and masks the info part does not hold.
     bitmap_builder::Bitmap palette = BuildBitmap(BitmapRecipe{5, 3, 8, 0, 0, 0, 0});
     palette.infoPart.resize(40 + 4 * 255);
-    EXPECT_THROW(Render(palette), host::RenderError);
+    EXPECT_THROW(Render(palette), files::ToolError);
     bitmap_builder::Bitmap masked = BuildBitmap(BitmapRecipe{5, 3, 16, 3, 0, 0, 0});
     masked.infoPart.resize(48);
-    EXPECT_THROW(Render(masked), host::RenderError);
+    EXPECT_THROW(Render(masked), files::ToolError);
 }
 
 // Every kind of picture, its parts mangled at random: RenderDib either
@@ -225,7 +225,7 @@ TEST(RenderDibProperty, HostilePartsGiveAnErrorOrAPictureOfTheStatedSize) {
         gTracking = true;
         try {
             r = host::RenderDib(info.data(), info.size(), bits.data(), bits.size(), kBound);
-        } catch (const host::RenderError&) {
+        } catch (const files::ToolError&) {
             gTracking = false;
             continue;
         }

@@ -201,15 +201,15 @@ TEST(EncodePng, RefusesBrokenPixelsAndLevelsWithTheHostsErrors) {
     host::PngSettings settings;
     for (int level : {-2, host::kMaxPngLevel + 1}) {
         settings.level = level;
-        EXPECT_THROW(host::EncodePng(p, settings), host::HostError);
+        EXPECT_THROW(host::EncodePng(p, settings), files::ToolError);
     }
     p.rows.pop_back();
-    EXPECT_THROW(host::EncodePng(p), host::RenderError);
+    EXPECT_THROW(host::EncodePng(p), files::ToolError);
     p.rows.assign(8, 0);
     p.indexed = true;
     p.bitDepth = 1;
     p.palette.resize(3);  // more colours than one bit can name
-    EXPECT_THROW(host::EncodePng(p), host::RenderError);
+    EXPECT_THROW(host::EncodePng(p), files::ToolError);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ void FolderToArchive(const Plugins& p, const fs::path& root) {
     bool refused = false;
     try {
         Build(writer::PlanFolderArchive(root / "in", writer::ArchiveSignature::Zrv03, SameName, {}), target, false);
-    } catch (const writer::WriteError&) {
+    } catch (const files::ToolError&) {
         refused = true;
     }
     CHECK(refused);
@@ -154,7 +154,7 @@ void OnlyDiskFilesAreRead(const fs::path& root) {
         bool refused = false;
         try {
             files::InputFile file(path);
-        } catch (const files::FileError&) {
+        } catch (const files::ToolError&) {
             refused = true;
         }
         CHECK(refused);

@@ -69,12 +69,12 @@ TEST(EntryKind, ManifestListingAndPluginAgree) {
         // A listing the bytes do not bear out is refused, never recorded.
         std::vector<writer::ListedEntry> wrongSize = listing;
         wrongSize.back().storedSize += 1;
-        EXPECT_THROW(writer::DescribeArchive(path, wrongSize), writer::WriteError);
+        EXPECT_THROW(writer::DescribeArchive(path, wrongSize), files::ToolError);
         for (size_t i = 0; i < listing.size(); ++i) {
             if (listing[i].kind != EntryKind::File) continue;
             std::vector<writer::ListedEntry> wrongKind = listing;
             wrongKind[i].kind = i % 2 ? EntryKind::Audio : EntryKind::Picture;
-            EXPECT_THROW(writer::DescribeArchive(path, wrongKind), writer::WriteError) << "entry " << i;
+            EXPECT_THROW(writer::DescribeArchive(path, wrongKind), files::ToolError) << "entry " << i;
             break;
         }
     }

@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "lzss_brute_force.h"
 #include "lzss_decoder.h"
 #include "lzss_encoder.h"
+#include "tool_error.h"
 #include "lzss_match_finder.h"
 #include "test_images.h"
 
@@ -217,7 +217,7 @@ TEST(LzssEncoder, RefusesInputsBeyondThe32BitLength) {
   const uint8_t byte = 0;
   LzssEncoder encoder;
   // Refused before a byte is read or anything allocated.
-  EXPECT_THROW(encoder.Encode(&byte, static_cast<size_t>(UINT32_MAX) + 1), std::length_error);
+  EXPECT_THROW(encoder.Encode(&byte, static_cast<size_t>(UINT32_MAX) + 1), files::ToolError);
 }
 
 }  // namespace

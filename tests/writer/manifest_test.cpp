@@ -85,13 +85,13 @@ TEST(Manifest, RefusesBrokenManifestsSayingWhatIsWrong) {
         try {
             Parse(broken);
             ADD_FAILURE() << "accepted";
-        } catch (const writer::ManifestError& error) {
+        } catch (const files::ToolError& error) {
             EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
         }
     }
     // Count in the header and entries listed must agree.
     const std::string oneLess = std::regex_replace(valid, std::regex(",\n  \\{\"name\":\"V.PW\".*\n"), "\n");
-    EXPECT_THROW(Parse(oneLess), writer::ManifestError);
+    EXPECT_THROW(Parse(oneLess), files::ToolError);
 }
 
 TEST(ContentHash, AgreesWithKnownDigestsAndXxhsum) {
@@ -149,7 +149,7 @@ TEST(AtomicFile, TheTargetAppearsOnlyComplete) {
 
     writer::AtomicFile again(target);
     again.Write(bytes.data(), 5);
-    EXPECT_THROW(again.Commit(false), writer::WriteError);
+    EXPECT_THROW(again.Commit(false), files::ToolError);
     EXPECT_EQ(writer_test::ReadFile(target), bytes) << "an existing file was replaced without being asked";
     writer::AtomicFile replacing(target);
     replacing.Write(bytes.data(), 5);

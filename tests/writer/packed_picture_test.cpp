@@ -67,7 +67,7 @@ TEST(PackedPicture, PngsOpenInThePluginWithTheirOwnPixels) {
             std::string notes;
             for (const std::string& note : packed.notes) notes += note + "\n";
             EXPECT_NE(notes.find(test.message), std::string::npos) << notes;
-        } catch (const writer::PictureError& error) {
+        } catch (const files::ToolError& error) {
             ASSERT_EQ(test.expectBits, 0) << error.what();
             EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
         }
@@ -127,14 +127,14 @@ TEST(PackedPicture, PlainBitmapsArePackedByteForByteOrRefusedWithTheReason) {
         try {
             writer::PackPicture(test.file.data(), test.file.size(), {});
             ADD_FAILURE() << "packed, where '" << test.message << "' was meant";
-        } catch (const writer::PictureError& error) {
+        } catch (const files::ToolError& error) {
             EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
         }
     }
     writer::PackOptions options;
     options.depth = 8;
     std::vector<uint8_t> plain = bitmap_builder::BuildBitmap({4, 4, 24}).file;
-    EXPECT_THROW(writer::PackPicture(plain.data(), plain.size(), options), writer::PictureError);
+    EXPECT_THROW(writer::PackPicture(plain.data(), plain.size(), options), files::ToolError);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST(PictureCheck, ThePluginDeliversEveryPictureThePackerWrites) {
     // A check that refuses stops the packing with a message, not a picture.
     options.check = [](const std::vector<uint8_t>&, const uint8_t*, size_t) { return false; };
     const std::vector<uint8_t> plain = bitmap_builder::BuildBitmap({3, 3, 24}).file;
-    EXPECT_THROW(writer::PackPicture(plain.data(), plain.size(), options), writer::PictureError);
+    EXPECT_THROW(writer::PackPicture(plain.data(), plain.size(), options), files::ToolError);
 }
 
 }  // namespace

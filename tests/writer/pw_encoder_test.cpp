@@ -109,8 +109,8 @@ TEST(EncodePwAudio, KeepsTheOriginalHeaderFields) {
 
 TEST(EncodePwAudio, RefusesWhatNoEntryCanHold) {
     const std::vector<uint8_t> notAHeader(46, 0);
-    EXPECT_THROW(writer::EncodePwAudio({0, 22050, {}, {}}), writer::PwAudioError);
-    EXPECT_THROW(writer::EncodePwAudio({3, 22050, {1, 2, 3}, {}}), writer::PwAudioError);
-    EXPECT_THROW(writer::EncodePwAudio({2, 22050, {1, 2, 3}, {}}), writer::PwAudioError);
-    EXPECT_THROW(writer::EncodePwAudio({1, 22050, {1}, {}}, notAHeader.data()), writer::PwAudioError);
+    EXPECT_THROW(writer::EncodePwAudio({0, 22050, {}, {}}), files::ToolError);
+    EXPECT_THROW(writer::EncodePwAudio({3, 22050, {1, 2, 3}, {}}), files::ToolError);
+    EXPECT_THROW(writer::EncodePwAudio({2, 22050, {1, 2, 3}, {}}), files::ToolError);
+    EXPECT_THROW(writer::EncodePwAudio({1, 22050, {1}, {}}, notAHeader.data()), files::ToolError);
 }

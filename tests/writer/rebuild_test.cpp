@@ -214,7 +214,7 @@ TEST(Rebuild, RefusesBeforeWritingWhatItCannotBuildRight) {
         try {
             Plan(copy.path() / "out");
             ADD_FAILURE() << "planned";
-        } catch (const writer::WriteError& error) {
+        } catch (const files::ToolError& error) {
             EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
         }
     }
@@ -299,15 +299,15 @@ TEST(Build, AFolderBecomesAnArchiveThePluginListsAndExtracts) {
     // Refused before a byte is written: a name too long, too many entries, 4 GiB.
     scratch.Write("in/LONGER-THAN-12.TXT", {});
     EXPECT_THROW(writer::PlanFolderArchive(scratch.path() / "in", writer::ArchiveSignature::Zrv00, AsciiNames, {}),
-                 writer::WriteError);
+                 files::ToolError);
     writer::VectorSink sink;
     const writer::NameField name = writer::MakeNameField("X", "X");
     std::vector<writer::ArchiveEntry> tooMany(65536, writer::ArchiveEntry{name, 0, [](writer::ByteSink&) {}, "X"});
     EXPECT_THROW(writer::WriteArchive(sink, writer::DefaultLayout(writer::ArchiveSignature::Zrv01), tooMany),
-                 writer::WriteError);
+                 files::ToolError);
     std::vector<writer::ArchiveEntry> tooBig(2, writer::ArchiveEntry{name, 0xFFFFFFF0u, [](writer::ByteSink&) {}, "X"});
     EXPECT_THROW(writer::WriteArchive(sink, writer::DefaultLayout(writer::ArchiveSignature::Zrv01), tooBig),
-                 writer::WriteError);
+                 files::ToolError);
     EXPECT_TRUE(sink.bytes.empty());
 }
 

@@ -108,7 +108,7 @@ uint32_t RateOf(const std::vector<uint8_t>& formatBody) {
 std::string MessageOf(const std::vector<uint8_t>& file) {
     try {
         writer::ReadWave(file.data(), file.size());
-    } catch (const writer::WaveError& e) {
+    } catch (const files::ToolError& e) {
         return e.what();
     }
     return "(accepted)";
@@ -176,7 +176,7 @@ TEST(ReadWave, CutFilesReadWholeOrAreRefused) {
     for (size_t length = 0; length <= file.size(); ++length) {
         std::vector<uint8_t> prefix(file.begin(), file.begin() + length);  // exactly sized, for ASan
         if (length < dataEnd) {
-            EXPECT_THROW(writer::ReadWave(prefix.data(), prefix.size()), writer::WaveError) << length;
+            EXPECT_THROW(writer::ReadWave(prefix.data(), prefix.size()), files::ToolError) << length;
         } else {
             EXPECT_EQ(writer::ReadWave(prefix.data(), prefix.size()).samples, whole.samples) << length;
         }

@@ -86,7 +86,7 @@ const char* CompressionName(uint32_t compression) {
 // part the plug-in delivered.
 nlohmann::json PictureFacts(const host::PackedPictureHeader& header, host::PictureParts& parts) {
     host::ByteSpan info = parts.info.Bytes();
-    if (info.size < 40) throw host::HostError("the plug-in delivered a short info header");
+    if (info.size < 40) throw files::ToolError("the plug-in delivered a short info header");
     const auto width = static_cast<int32_t>(ReadLe32(info.data + 4));
     const auto height = static_cast<int32_t>(ReadLe32(info.data + 8));
     return {{"type", "picture"},
@@ -266,7 +266,7 @@ EMSCRIPTEN_KEEPALIVE int zv_open(const char* path, const char* name) {
         else if (Archives().IsSupported(path))
             OpenArchive(path);
         else
-            throw host::HostError("not a ZORVAN picture or archive");
+            throw files::ToolError("not a ZORVAN picture or archive");
     });
 }
 
@@ -280,7 +280,7 @@ EMSCRIPTEN_KEEPALIVE int zv_picture(const char* path, int32_t position, uint32_t
         if (position < 0) {
             const std::vector<uint8_t> head = host::PicturePlugin::ReadHead(path);
             std::optional<host::PackedPictureHeader> header = host::ReadPackedPictureHeader(head.data(), head.size());
-            if (!header) throw host::HostError("not a ZORVAN packed picture");
+            if (!header) throw files::ToolError("not a ZORVAN packed picture");
             host::PictureParts parts = Pictures().GetPicture(path);
             DeliverPicture(parts, *header, static_cast<PictureMode>(mode), size);
             return;
@@ -288,10 +288,10 @@ EMSCRIPTEN_KEEPALIVE int zv_picture(const char* path, int32_t position, uint32_t
         host::HostBlock block = Archives().GetFile(path, static_cast<uint32_t>(position), nullptr);
         host::ByteSpan bytes = block.Bytes();
         if (bytes.size < delivered)
-            throw host::HostError("the plug-in delivered " + std::to_string(bytes.size) + " bytes, not " +
-                                  std::to_string(delivered));
+            throw files::ToolError("the plug-in delivered " + std::to_string(bytes.size) + " bytes, not " +
+                                   std::to_string(delivered));
         std::optional<host::PackedPictureHeader> header = host::ReadPackedPictureHeader(bytes.data, delivered);
-        if (!header) throw host::HostError("not a ZORVAN packed picture");
+        if (!header) throw files::ToolError("not a ZORVAN packed picture");
         host::PictureParts parts = Pictures().GetPicture(bytes.data, delivered);
         block = host::HostBlock();  // the packed bytes are done with
         DeliverPicture(parts, *header, static_cast<PictureMode>(mode), size);
@@ -357,7 +357,7 @@ EMSCRIPTEN_KEEPALIVE int zv_manifest_begin(const char* path, const char* name, u
         writer::Manifest manifest = writer::DescribeArchive(std::filesystem::u8path(path));
         manifest.archiveName = name;  // the file's own name, not the name it is mounted under
         if (manifest.entries.size() != entryCount)
-            throw host::HostError("the plug-in lists another number of entries");
+            throw files::ToolError("the plug-in lists another number of entries");
         for (writer::ManifestEntry& entry : manifest.entries)
             entry.name = host::NameToUtf8(writer::NameFromField(entry.nameField));
         g_manifest = std::move(manifest);
@@ -381,14 +381,15 @@ EMSCRIPTEN_KEEPALIVE int zv_manifest_file(uint32_t index, const char* relative, 
         // Only a hint: an entry that merely looks like a picture has none.
         try {
             entry.pictureBitCount = Pictures().GetPictureInfo(bytes, size).colorDepth;
-        } catch (const host::PluginFailure&) {
+        } catch (const files::ToolError& error) {
+            if (error.Kind() != files::ErrorKind::PluginRefused) throw;
         }
     });
 }
 
 EMSCRIPTEN_KEEPALIVE int zv_manifest_end() {
     return Answer([&] {
-        if (!g_manifest) throw host::HostError("no manifest was begun");
+        if (!g_manifest) throw files::ToolError("no manifest was begun");
         g_text = writer::ManifestToJson(*g_manifest);
         g_manifest.reset();
     });

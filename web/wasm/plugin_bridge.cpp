@@ -78,7 +78,7 @@ void* PluginModule::Export(const char* name) const {
     const auto* exports = static_cast<const BridgedExport*>(module_);
     for (size_t i = 0; i < 3; ++i)
         if (std::strcmp(exports[i].name, name) == 0) return exports[i].function;
-    throw HostError(path_ + " has no export " + name);
+    throw files::ToolError(path_ + " has no export " + name);
 }
 
 }  // namespace host

@@ -182,7 +182,7 @@ size_t InfoPartSize(const Bytes& file) {
 
 host::Rendering RenderPlain(const Bytes& file) {
     const size_t infoSize = InfoPartSize(file);
-    if (file.size() < 14 + infoSize) throw host::RenderError("the file ends inside its info part");
+    if (file.size() < 14 + infoSize) throw files::ToolError("the file ends inside its info part");
     const uint8_t* info = file.data() + 14;
     return host::RenderDib(info, infoSize, info + infoSize, file.size() - 14 - infoSize);
 }
