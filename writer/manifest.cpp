@@ -108,7 +108,8 @@ void DescribeEntry(SourceFile& file, files::WindowReader& heads, uint64_t offset
                                                              : true;
     if (!borneOut)
         throw files::ToolError("the archive changed while it was read: " + Shown(entry.nameField) + " is no longer " +
-                               (entry.kind == EntryKind::Audio ? "coded audio" : "a packed picture"));
+                               (entry.kind == EntryKind::Audio ? "coded audio" : "a packed picture"))
+            .About(file.path());
     if (entry.kind == EntryKind::Audio) {
         entry.form = WrittenForm::Wave;
         entry.audioHeader.assign(head, head + kPwHeaderSize);
@@ -145,14 +146,14 @@ namespace {
 
 // The header and the directory: each entry's name field and stored size.
 // Returns the directory's offset.
-uint64_t ReadDirectory(SourceFile& file, const std::string& who, Manifest& manifest) {
-    if (file.size() < kArchiveHeaderSize) throw files::ToolError(who + " is too short to be an archive");
+uint64_t ReadDirectory(SourceFile& file, Manifest& manifest) {
+    if (file.size() < kArchiveHeaderSize) throw files::ToolError("too short to be an archive").About(file.path());
     file.ReadAt(0, manifest.header.data(), kArchiveHeaderSize);
     const uint32_t count = ReadLe16(manifest.header.data() + kEntryCountField);
     const uint64_t directoryOffset = ReadLe32(manifest.header.data() + kDirectoryOffsetField);
     if (!IsArchiveSignature(manifest.header.data()) ||
         directoryOffset + uint64_t{kDirectoryEntrySize} * count > file.size())
-        throw files::ToolError(who + " is not a ZORVAN archive");
+        throw files::ToolError("not a ZORVAN archive").About(file.path());
     std::vector<uint8_t> directory(kDirectoryEntrySize * count);
     file.ReadAt(directoryOffset, directory.data(), directory.size());
     manifest.entries.resize(count);
@@ -191,13 +192,12 @@ void CarryLayout(SourceFile& file, uint64_t directoryOffset, Manifest& manifest,
 Manifest Describe(const fs::path& path, const std::vector<ListedEntry>* listing) {
     // The archive the user named: a link to it is what the user means.
     SourceFile file(path.u8string(), files::Links::Follow);
-    const std::string who = "'" + path.u8string() + "'";
     Manifest manifest;
     manifest.archiveName = path.filename().u8string();
     manifest.archiveSize = file.size();
-    const uint64_t directoryOffset = ReadDirectory(file, who, manifest);
+    const uint64_t directoryOffset = ReadDirectory(file, manifest);
     if (listing && !ListingAgrees(*listing, manifest.entries))
-        throw files::ToolError(who + ": the plug-in lists other entries than the archive's directory holds");
+        throw files::ToolError("the plug-in lists other entries than the archive's directory holds").About(file.path());
 
     uint64_t carried = 0;
     ReasonList pastTheEnd("entries that reach past the end of the file cannot be extracted");

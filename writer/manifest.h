@@ -84,9 +84,9 @@ struct ListedEntry {
 // its name field, size, audio header and trailing bytes, picture
 // signature; each entry's kind is the one `listing` gives, so the manifest
 // and the extraction it records never disagree on what an entry is.
-// Extraction adds decoded names, written files and hashes. Throws
-// files::ToolError when the file cannot be read, is not an archive, or does not
-// hold what the listing says (it changed since).
+// Extraction adds decoded names, written files and hashes. Throws a
+// files::ToolError about the archive when it cannot be read, is not an
+// archive, or does not hold what the listing says (it changed since).
 Manifest DescribeArchive(const std::filesystem::path& archive, const std::vector<ListedEntry>& listing);
 
 // The same with each kind told from the archive's bytes alone

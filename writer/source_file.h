@@ -27,6 +27,7 @@ public:
     // reads close together; valid until the next.
     const uint8_t* Peek(files::WindowReader& window, uint64_t offset, size_t count) const;
     const files::InputFile& file() const { return file_; }
+    const std::string& path() const { return path_; }
 
 private:
     std::string path_;
