@@ -25,7 +25,8 @@ CLI::Option* AddPngLevel(CLI::App* command, int& level) {
     return command
         ->add_option("--png-level", level,
                      "PNG compression, 0 (none, fastest) to 12 (smallest, slowest); default " +
-                         std::to_string(host::kDefaultPngLevel) + ", palette pictures " +
+                         std::to_string(host::kDefaultPngLevel) + ", photographs " +
+                         std::to_string(host::kDefaultPhotoPngLevel) + ", palette pictures " +
                          std::to_string(host::kDefaultPalettePngLevel))
         ->check(CLI::Range(host::kMinPngLevel, host::kMaxPngLevel));
 }

@@ -34,13 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 6) return 0;
     host::Pixels p;
     p.width = 1 + (data[0] | (data[1] & 3) << 8);  // up to 1024, so that rows reach past the vectors
-    p.height = 1 + data[2] % 64;
+    p.height = 1 + data[2] % 160;  // up to three bands of rows, each with its own rule
     p.indexed = (data[3] & 0x80) != 0;
     const uint8_t depths[] = {1, 2, 4, 8};
     p.bitDepth = depths[(data[3] >> 5) & 3];
     host::PngSettings settings;
     settings.level = data[4] % (host::kMaxPngLevel + 1);
     settings.filterChoice = (data[5] & 0x1F) << 3;
+    settings.trialBands = (data[5] & 0x20) == 0;
     const uint8_t* bytes = data + 6;
     const size_t count = size - 6;
     if (p.indexed) p.palette.resize(1 + (data[3] & 0x1F) % (1u << p.bitDepth));

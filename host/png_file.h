@@ -24,10 +24,12 @@ enum PngFilterChoice : int {
 // a photograph's rows may be coded as literals instead, when smaller). The
 // defaults were chosen with bench/png_bench on photographs, drawn pictures
 // and the generated ones: for RGB the lowest level whose PNG is no larger
-// than ImageMagick's on every one of them; palette pictures are smaller
-// than that already at 7, and faster than before.
+// than ImageMagick's on every one of them, except on photographs (told by
+// the trial compressions: their literals cost about what matches save),
+// where 8 takes two to three times 7's time for under 2%; palette pictures
+// are smaller than that already at 7.
 constexpr int kMinPngLevel = 0, kMaxPngLevel = 12;
-constexpr int kDefaultPngLevel = 8, kDefaultPalettePngLevel = 7;
+constexpr int kDefaultPngLevel = 8, kDefaultPhotoPngLevel = 7, kDefaultPalettePngLevel = 7;
 constexpr int kPngLevelByKind = -1;  // the default of the picture's kind
 
 struct PngSettings {
@@ -35,6 +37,11 @@ struct PngSettings {
     // Truecolour only: each row takes the filter among these that leaves
     // the smallest sum of magnitudes. Palette indices are never filtered.
     int filterChoice = kPngAllFilters;
+    // Truecolour only: each band of rows may instead take no filter or Sub
+    // alone, where a trial compression of its first rows finds that
+    // smaller (drawn pictures, gradients). False: every row by the rule
+    // above, as other PNG writers do.
+    bool trialBands = true;
 };
 
 // Indexed pixels become a palette PNG at their bit depth, the others 8-bit
