@@ -7,7 +7,8 @@
 // NODEFS under node) by the `mount` function given to create(), so every
 // read goes to the file where it lies.
 
-const KINDS = ['audio', 'picture', 'file'];
+import { KINDS, columnsOf, textStarts } from './columns.js';
+
 const NO_ENTRY = 0xffffffff;
 const DEST_IN_MEMORY = 0x100;
 const PREVIEW_HEX_BYTES = 64 * 1024;
@@ -49,8 +50,8 @@ export class Engine {
   // ---- files ----------------------------------------------------------------
 
   // zorv info and zorv list of the file: {fileId, name, info, columns}
-  // (the entries as entryAt reads them), and `entries`, the same
-  // as objects, made when asked for.
+  // (the entries as the worker sends them: see columns.js), and `entries`,
+  // the same as objects, made when asked for.
   open(source, name) {
     const fileId = this.nextFileId++;
     const folder = `/zorv${fileId}`;
@@ -62,9 +63,10 @@ export class Engine {
       this.callHost(file, () => this.host._zv_open(this.hostString(path), this.hostString(name)));
       const info = { file: name, ...JSON.parse(this.hostText()) };
       file.type = info.type;
-      file.columns = this.readColumns();
-      file.count = file.columns.index.length;
-      const opened = { fileId, name, info, columns: file.columns };
+      const { columns, textBytes } = this.readColumns();
+      file.columns = columnsOf(columns);
+      file.count = file.columns.count;
+      const opened = { fileId, name, info, columns: wireColumns(columns, textBytes) };
       Object.defineProperty(opened, 'entries', { get: () => entryObjects(file.columns) });
       return opened;
     } catch (error) {
@@ -151,9 +153,8 @@ export class Engine {
   pngPath(file, entry) {
     if (entry.png !== undefined) return entry.png;
     if (!file.pngPaths) {
-      const kinds = Uint8Array.from(file.columns.kind, (kind) => KINDS.indexOf(kind));
       const names = this.copyToHost(this.namesBlob(file));
-      const kindsAt = this.copyToHost(kinds);
+      const kindsAt = this.copyToHost(Uint8Array.from(file.columns.kind, (kind) => KINDS.indexOf(kind)));
       try {
         this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.count));
       } finally {
@@ -166,7 +167,11 @@ export class Engine {
   }
 
   namesBlob(file) {
-    if (!file.namesBlob) file.namesBlob = encoder.encode(file.columns.name.join('\0') + '\0');
+    if (!file.namesBlob) {
+      const names = new Array(file.count);
+      for (let i = 0; i < file.count; i++) names[i] = file.columns.name.at(i);
+      file.namesBlob = encoder.encode(names.join('\0') + '\0');
+    }
     return file.namesBlob;
   }
 
@@ -339,28 +344,28 @@ export class Engine {
   }
 
   // The entries as zorv list --json gives them, as columns (the numbers
-  // and names that host_glue.cpp's AddEntry lays out).
+  // and texts that host_glue.cpp's AddEntry lays out; columns.js), and the
+  // texts' bytes.
   readColumns() {
-    const numbers = this.hostNumbers();
-    const texts = decoder.decode(this.hostBytes()).split('\0');
+    const at = this.host._zv_numbers() >> 2;
+    const numbers = this.host.HEAPU32.subarray(at, at + this.host._zv_numbers_size());
     const count = numbers.length / 6;
     const columns = {
       index: new Uint32Array(count), position: new Uint32Array(count), stored: new Uint32Array(count),
-      delivered: new Uint32Array(count), shares_position_with: new Int32Array(count),
-      kind: new Array(count), name: new Array(count), output: new Array(count), png: new Array(count),
+      delivered: new Uint32Array(count), shares_position_with: new Int32Array(count), kind: new Uint8Array(count),
     };
     for (let i = 0, n = 0; i < count; ++i, n += 6) {
       columns.index[i] = numbers[n];
       columns.position[i] = numbers[n + 1];
       columns.stored[i] = numbers[n + 2];
       columns.delivered[i] = numbers[n + 3];
-      columns.kind[i] = KINDS[numbers[n + 4]];
+      columns.kind[i] = numbers[n + 4];
       columns.shares_position_with[i] = numbers[n + 5] === NO_ENTRY ? -1 : numbers[n + 5];
-      columns.name[i] = texts[3 * i];
-      columns.output[i] = texts[3 * i + 1];
-      columns.png[i] = texts[3 * i + 2] || undefined;
     }
-    return columns;
+    const textBytes = this.hostBytes();
+    columns.texts = decoder.decode(textBytes);
+    columns.starts = textStarts(columns.texts, count);
+    return { columns, textBytes };
   }
 
   hostText() {
@@ -407,16 +412,32 @@ export class Engine {
   }
 }
 
-// The entries as columns (one array per field), as the page gets them: a
-// structured clone of 65,535 objects costs several times the listing.
-// Numbers in typed arrays, texts in arrays of strings; shares_position_with
-// is -1 where there is none, png undefined where there is none.
+// The columns as the worker sends them to the page: copies, for the worker
+// to transfer (a copy of a typed array costs a fraction of what cloning it
+// costs), the texts as their UTF-8 bytes (decoded by the page, which takes
+// less of its time than receiving them as a string).
+function wireColumns(columns, textBytes) {
+  const wire = { texts: textBytes };
+  for (const key of ['index', 'position', 'stored', 'delivered', 'shares_position_with', 'kind', 'starts']) {
+    wire[key] = columns[key].slice();
+  }
+  return wire;
+}
+
+// The buffers of wireColumns's answer, to transfer.
+export function wireBuffers(wire) {
+  return Object.values(wire).filter((value) => ArrayBuffer.isView(value)).map((view) => view.buffer);
+}
+
+// One entry of the columns (columns.js's columnsOf) as zorv list --json
+// gives it: shares_position_with and png only where there are any.
 export function entryAt(columns, i) {
   const entry = {
     index: columns.index[i], position: columns.position[i], stored: columns.stored[i],
-    delivered: columns.delivered[i], kind: columns.kind[i], name: columns.name[i], output: columns.output[i],
+    delivered: columns.delivered[i], kind: columns.kind[i], name: columns.name.at(i), output: columns.output.at(i),
   };
-  if (columns.png[i] !== undefined) entry.png = columns.png[i];
+  const png = columns.png.at(i);
+  if (png) entry.png = png;
   if (columns.shares_position_with[i] >= 0) entry.shares_position_with = columns.shares_position_with[i];
   return entry;
 }

@@ -9,6 +9,7 @@ import { COLUMNS, EntryList, ThumbnailCache } from './entry-list.js';
 import { Viewer } from './viewer.js';
 import { save, saveStream } from './save.js';
 import { infoLine, stem, visible } from './format.js';
+import { columnsOf } from './columns.js';
 
 const workerUrl = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
 const client = new WorkerClient(new Worker(workerUrl));
@@ -49,21 +50,11 @@ function openFiles(fileList) {
 const nextTask = () => new Promise((resolve) => setTimeout(resolve, 0));
 const SLICE_MS = 8;
 
-// The worker's entries as columns (arrays by field), whichever way it sends
-// them: a list of objects (converted in slices), or already columns.
+// The worker's entries as columns (by field; texts read as name.at(i)),
+// whichever way it sends them: as columns (columns.js), or a list of
+// objects (converted in slices).
 async function toColumns(entries) {
-  if (!Array.isArray(entries)) {
-    // Columns; text columns may come as one string, the names ended by NUL
-    // (one string is far cheaper to pass between threads than thousands).
-    const columns = { ...entries };
-    for (const key of ['kind', 'name', 'output', 'png']) {
-      if (typeof columns[key] === 'string') columns[key] = columns[key].split('\0', entries.index.length);
-    }
-    columns.count = entries.index.length;
-    columns.output ??= columns.name;
-    columns.png ??= [];
-    return columns;
-  }
+  if (!Array.isArray(entries)) return columnsOf(entries);
   const count = entries.length;
   const columns = { count };
   for (const key of ['index', 'position', 'stored', 'delivered']) columns[key] = new Float64Array(count);
@@ -267,7 +258,7 @@ function showEntries(section, opened) {
     }
     const key = sort.key;
     if (key !== 'index') {
-      if (key === 'name') lowerNames ??= entries.name.map((name) => name.toLowerCase());
+      if (key === 'name') lowerNames ??= Array.from({ length: entries.count }, (_, i) => entries.name.at(i).toLowerCase());
       const values = key === 'name' ? lowerNames : entries[key];
       order.sort((a, b) => (values[a] < values[b] ? -1 : values[a] > values[b] ? 1 : a - b));
     }
