@@ -40,7 +40,8 @@ host_flags=(-std=c++17 -O2 $simd "${host_exceptions[@]}" -Iplatform -Iframe -Iho
 # system, memory that grows, no exit. Each module is linked twice from the
 # same objects: for the browser's worker (files read through WORKERFS) and
 # for node (NODEFS), where the tests run them on fixture files.
-common_link=(-O3 -sMODULARIZE=1 -sSINGLE_FILE=1 -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=4MB
+# ZORV_WASM_PROFILE=1 keeps the functions' names, for a profiler's reading.
+common_link=(-O3 ${ZORV_WASM_PROFILE:+--profiling-funcs} -sMODULARIZE=1 -sSINGLE_FILE=1 -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=4MB
              -sTOTAL_STACK=1MB -sFILESYSTEM=1 --no-entry --js-library web/wasm/large_files.js
              "-sEXPORTED_RUNTIME_METHODS=['FS','HEAPU8','HEAP32','HEAPU32']")
 block_exports="'_GlobalAlloc','_GlobalLock','_GlobalUnlock','_GlobalSize','_GlobalFree','_malloc','_free'"

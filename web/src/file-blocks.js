@@ -1,18 +1,25 @@
 // Reads of a File in the worker, through a small cache of the stretches
 // already read. Each FileReaderSync call costs a couple of milliseconds
-// whatever its size, and the plug-ins read an archive's directory and the
-// starts of its entries in pieces of at most 64 KiB: one call per piece made
-// listing 65,535 entries take seconds. Here a piece that continues a
-// stretch read before is read with twice that stretch's length (up to
+// whatever its size (about what reading 200 KiB more costs), and the
+// plug-ins read an archive's directory and the starts of its entries in
+// pieces of at most 64 KiB: one call per piece made listing 65,535 entries
+// take seconds. Here a piece that continues a stretch read before, or lies
+// a little past its end, is read from that end with twice its length (up to
 // BLOCK_MAX), so reading along a file takes a few large calls, while
 // scattered pieces (the start of each 1 MiB entry of a large archive) stay
-// small and nothing but what is asked for is read. A large read (an entry
-// being extracted) goes straight from the file into the module's memory,
-// never through the cache.
+// small and nothing between them is read. A large read (an entry being
+// extracted) goes straight from the file into the module's memory, never
+// through the cache.
 
 export const BLOCK_MIN = 64 * 1024;
-export const BLOCK_MAX = 1024 * 1024;
-const CACHED_BYTES = 4 * BLOCK_MAX; // for all files together
+export const BLOCK_MAX = 4 * 1024 * 1024;
+const LARGE_READ = 512 * 1024;
+const GAP_READ_THROUGH = 192 * 1024;
+// What is kept, for all files together: while a request runs, enough for
+// the host to find again what the plug-in read of a listing's entries
+// (it peeks at each one after the plug-in has); between requests, less.
+const CACHED_WHILE_BUSY = 48 * 1024 * 1024;
+export const CACHED_BETWEEN = 4 * 1024 * 1024;
 
 export class BlockCache {
   // readRange(file, start, end): the file's bytes [start, end) as a Uint8Array.
@@ -29,7 +36,7 @@ export class BlockCache {
     const size = file.size;
     if (position >= size || length <= 0) return 0;
     length = Math.min(length, size - position);
-    if (length > BLOCK_MAX / 2) {
+    if (length >= LARGE_READ) {
       target.set(this.fetch(file, position, position + length), offset);
       return length;
     }
@@ -56,20 +63,29 @@ export class BlockCache {
     return null;
   }
 
-  // Reads a new stretch from `position`: twice as long as the stretch it
-  // continues, if any, else BLOCK_MIN; always long enough for the read.
+  // Reads a new stretch: from the end of the stretch it continues, if
+  // any, twice as long; else from `position`, BLOCK_MIN long; always
+  // long enough for the read.
   load(file, position, length, size) {
+    let start = position;
     let want = BLOCK_MIN;
     for (const s of this.stretches) {
-      const continues = s.file === file && position >= s.start && position < s.end + BLOCK_MIN;
-      if (continues) want = Math.max(want, Math.min(2 * (s.end - s.start), BLOCK_MAX));
+      if (s.file !== file || position < s.start || position >= s.end + GAP_READ_THROUGH) continue;
+      want = Math.max(want, Math.min(2 * (s.end - s.start), BLOCK_MAX));
+      if (position >= s.end) start = Math.min(start, s.end);
     }
-    const end = Math.min(size, position + Math.max(want, length));
-    const stretch = { file, start: position, end, bytes: this.fetch(file, position, end) };
+    const end = Math.min(size, Math.max(start + want, position + length));
+    const stretch = { file, start, end, bytes: this.fetch(file, start, end) };
     this.stretches.push(stretch);
     this.bytes += stretch.bytes.length;
-    while (this.bytes > CACHED_BYTES && this.stretches.length > 1) this.bytes -= this.stretches.shift().bytes.length;
+    this.trim(CACHED_WHILE_BUSY);
     return stretch;
+  }
+
+  // Drops the stretches least recently used until at most `bytes` are kept
+  // (the newest is always kept).
+  trim(bytes) {
+    while (this.bytes > bytes && this.stretches.length > 1) this.bytes -= this.stretches.shift().bytes.length;
   }
 
   fetch(file, start, end) {

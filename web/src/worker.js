@@ -9,7 +9,7 @@ import ZorvPict from '../build/wasm/browser/zorvpict.js';
 import ZorvPack from '../build/wasm/browser/zorvpack.js';
 import ZorvHost from '../build/wasm/browser/zorvhost.js';
 import { Engine, PictureMode, printable, wireBuffers } from './engine.js';
-import { BlockCache, readThrough } from './file-blocks.js';
+import { BlockCache, CACHED_BETWEEN, readThrough } from './file-blocks.js';
 
 // Each File is read where it lies: WORKERFS reads the pieces asked for
 // through FileReaderSync (and file-blocks.js), never the whole file.
@@ -82,6 +82,7 @@ function runNext() {
   } catch (error) {
     answer({ id: request.id, ok: false, error: error.message });
   }
+  blocks.trim(CACHED_BETWEEN);
   if (requests.length || thumbnails.length) schedule();
 }
 
