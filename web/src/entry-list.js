@@ -51,12 +51,13 @@ export class EntryList {
     new ResizeObserver(() => this.schedule()).observe(this.element);
   }
 
-  setMode(mode) {
+  // draw: false when setOrder follows at once (and draws).
+  setMode(mode, draw = true) {
     this.mode = mode;
     this.element.classList.toggle('grid', mode === 'grid');
     this.element.classList.toggle('table', mode === 'table');
     this.clear();
-    this.render();
+    if (draw) this.render();
   }
 
   // The entries to show, in the order to show them (a filter and a sort).

@@ -219,10 +219,10 @@ function showEntries(section, opened) {
 
   section.append(bar, list.element);
 
-  function setMode(mode) {
+  function setMode(mode, draw = true) {
     for (const b of viewButtons) b.setAttribute('aria-checked', String(b.dataset.view === mode));
     head.hidden = mode !== 'table';
-    list.setMode(mode);
+    list.setMode(mode, draw);
   }
 
   let lowerNames = null; // made when first sorted by name
@@ -250,12 +250,14 @@ function showEntries(section, opened) {
   }
   function update() {
     const wanted = kind.value;
-    const order = [];
+    const chosen = new Uint32Array(entries.count);
+    let n = 0;
     for (let i = 0; i < entries.count; i++) {
       if (wanted && entries.kind[i] !== wanted) continue;
       if (matching && !matching[entries.index[i]]) continue;
-      order.push(i);
+      chosen[n++] = i;
     }
+    const order = chosen.subarray(0, n);
     const key = sort.key;
     if (key !== 'index') {
       if (key === 'name') lowerNames ??= Array.from({ length: entries.count }, (_, i) => entries.name.at(i).toLowerCase());
@@ -266,7 +268,7 @@ function showEntries(section, opened) {
     for (const cell of headButtons) {
       cell.setAttribute('aria-sort', cell.classList.contains(key) ? (sort.descending ? 'descending' : 'ascending') : 'none');
     }
-    list.setOrder(Uint32Array.from(order));
+    list.setOrder(order);
     count.textContent = order.length === entries.count ? `${entries.count} ${entries.count === 1 ? 'entry' : 'entries'}` : `${order.length} of ${entries.count}`;
   }
   let pending = 0;
@@ -276,7 +278,7 @@ function showEntries(section, opened) {
   });
   kind.addEventListener('change', update);
 
-  setMode(entries.count > 5000 ? 'table' : 'grid');
+  setMode(entries.count > 5000 ? 'table' : 'grid', false);
   update();
 }
 

@@ -30,6 +30,10 @@ function mountFile(module, folder, file) {
 const enginePromise = Engine.create({ ZorvPict, ZorvPack, ZorvHost }, mountFile);
 let engine = null;
 
+// For the benchmark (bench/web_viewer_bench.mjs): the bytes of each
+// module's WebAssembly memory, picture, archive and host.
+self.zorvMemory = () => (engine?.modules ? engine.modules().map((module) => module.HEAPU8.length) : []);
+
 const requests = [];    // everything but thumbnails, in order
 const thumbnails = [];  // newest last, taken from the end
 const cancelled = new Set();
