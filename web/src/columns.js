@@ -6,35 +6,37 @@
 
 export const KINDS = ['audio', 'picture', 'file'];
 
-// The texts as host_glue.cpp's AddEntry lays them out: for each entry its
-// name, output path and PNG path, each ended by NUL. starts[k] is where
-// text k begins (3 * count + 1 of them, the last the end).
-export function textStarts(texts, count) {
-  const starts = new Uint32Array(3 * count + 1);
+// Texts as host_glue.cpp lays them out: for each entry `stride` texts
+// (the listing's AddEntry: its name, output path and PNG path), each ended
+// by NUL. starts[k] is where text k begins (stride * count + 1 of them,
+// the last the end).
+export function textStarts(texts, count, stride = 3) {
+  const starts = new Uint32Array(stride * count + 1);
   let at = 0;
-  for (let k = 0; k < 3 * count; k++) {
+  for (let k = 0; k < stride * count; k++) {
     starts[k] = at;
     const end = texts.indexOf('\0', at);
-    if (end < 0) throw new Error(`the listing holds ${k} texts, not ${3 * count}`);
+    if (end < 0) throw new Error(`the answer holds ${k} texts, not ${stride * count}`);
     at = end + 1;
   }
-  starts[3 * count] = at;
+  starts[stride * count] = at;
   return starts;
 }
 
-// One of the three texts of every entry, read as column.at(i) (as an
-// array's at(), so code that takes either works on both).
+// One text of every entry, read as column.at(i) (as an array's at(), so
+// code that takes either works on both).
 export class TextColumn {
-  constructor(texts, starts, field) {
+  constructor(texts, starts, field, stride = 3) {
     this.texts = texts;
     this.starts = starts;
     this.field = field;
-    this.length = (starts.length - 1) / 3;
+    this.stride = stride;
+    this.length = (starts.length - 1) / stride;
   }
 
   at(i) {
     if (!(i >= 0 && i < this.length)) return undefined;
-    const k = 3 * i + this.field;
+    const k = this.stride * i + this.field;
     return this.texts.slice(this.starts[k], this.starts[k + 1] - 1);
   }
 }

@@ -7,7 +7,7 @@
 // NODEFS under node) by the `mount` function given to create(), so every
 // read goes to the file where it lies.
 
-import { KINDS, columnsOf, textStarts } from './columns.js';
+import { KINDS, TextColumn, columnsOf, textStarts } from './columns.js';
 
 const NO_ENTRY = 0xffffffff;
 const DEST_IN_MEMORY = 0x100;
@@ -66,6 +66,11 @@ export class Engine {
       const { columns, textBytes } = this.readColumns();
       file.columns = columnsOf(columns);
       file.count = file.columns.count;
+      // An archive's listing comes without zorv extract's paths: they are
+      // planned when first asked for (outputs(), or any entry's use).
+      if (file.type === 'archive') {
+        file.columns.output = { length: file.count, at: (i) => this.plannedOutputs(file).at(i) };
+      }
       const opened = { fileId, name, info, columns: wireColumns(columns, textBytes) };
       Object.defineProperty(opened, 'entries', { get: () => entryObjects(file.columns) });
       return opened;
@@ -148,22 +153,47 @@ export class Engine {
     return { hex: hexDump(bytes.subarray(0, PREVIEW_HEX_BYTES)), size: bytes.length };
   }
 
+  // The relative paths zorv extract writes the entries to, for the page:
+  // {texts (UTF-8, each path ended by NUL), starts (where each begins in
+  // texts decoded, and the end)}.
+  outputs(fileId) {
+    const file = this.file(fileId);
+    const column = file.type === 'archive' ? this.plannedOutputs(file) : null;
+    if (column) return { texts: file.outputBytes.slice(), starts: column.starts.slice() };
+    const texts = encoder.encode(file.columns.output.at(0) + '\0');
+    return { texts, starts: Uint32Array.of(0, decoder.decode(texts).length) };
+  }
+
+  // An archive's paths under zorv extract, planned for all entries the
+  // first time one is asked for, as a TextColumn.
+  plannedOutputs(file) {
+    if (!file.plannedOutputs) {
+      file.outputBytes = this.plan(file, false);
+      const texts = decoder.decode(file.outputBytes);
+      file.plannedOutputs = new TextColumn(texts, textStarts(texts, file.count, 1), 0, 1);
+    }
+    return file.plannedOutputs;
+  }
+
   // The path of the entry's PNG under zorv extract --convert, planned for
   // all entries the first time one is asked for.
   pngPath(file, entry) {
     if (entry.png !== undefined) return entry.png;
-    if (!file.pngPaths) {
-      const names = this.copyToHost(this.namesBlob(file));
-      const kindsAt = this.copyToHost(Uint8Array.from(file.columns.kind, (kind) => KINDS.indexOf(kind)));
-      try {
-        this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.count));
-      } finally {
-        this.host._free(names);
-        this.host._free(kindsAt);
-      }
-      file.pngPaths = decoder.decode(this.hostBytes()).split('\0').filter((_, i) => i % 2 === 1);
-    }
+    file.pngPaths ||= decoder.decode(this.plan(file, true)).split('\0').filter((_, i) => i % 2 === 1);
     return file.pngPaths[entry.index];
+  }
+
+  // zv_plan of the file's entries: the bytes of its answer.
+  plan(file, convert) {
+    const names = this.copyToHost(this.namesBlob(file));
+    const kindsAt = this.copyToHost(Uint8Array.from(file.columns.kind, (kind) => KINDS.indexOf(kind)));
+    try {
+      this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.count, convert ? 1 : 0));
+    } finally {
+      this.host._free(names);
+      this.host._free(kindsAt);
+    }
+    return this.hostBytes();
   }
 
   namesBlob(file) {

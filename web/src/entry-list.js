@@ -75,6 +75,14 @@ export class EntryList {
     return this.order.indexOf(index);
   }
 
+  // Draws the entries in view again (their data changed), keeping focus.
+  refresh() {
+    const focused = this.element.contains(document.activeElement);
+    this.clear();
+    this.render();
+    if (focused) this.rendered.get(this.order[this.active])?.focus({ preventScroll: true });
+  }
+
   clear() {
     for (const element of this.rendered.values()) element.remove();
     this.rendered.clear();

@@ -9,7 +9,7 @@ import { COLUMNS, EntryList, ThumbnailCache } from './entry-list.js';
 import { Viewer } from './viewer.js';
 import { save, saveStream } from './save.js';
 import { infoLine, stem, visible } from './format.js';
-import { columnsOf } from './columns.js';
+import { TextColumn, columnsOf } from './columns.js';
 
 const workerUrl = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
 const client = new WorkerClient(new Worker(workerUrl));
@@ -122,7 +122,15 @@ async function openFile(file) {
   const entries = await toColumns(answer.entries);
   status.textContent = visible(infoLine(file.name, answer.info));
   const opened = { client, fileId, entries, name: file.name, info: answer.info };
-  showEntries(section, opened);
+  const list = showEntries(section, opened);
+  // An archive's listing comes without the paths zorv extract writes: they
+  // follow the first rows, and the table then shows them where they differ.
+  if (answer.info.type === 'archive' && answer.entries.texts) {
+    client.request('outputs', { fileId }).then(({ texts, starts }) => {
+      entries.output = new TextColumn(new TextDecoder().decode(texts), starts, 0, 1);
+      list.refresh();
+    }, () => {});
+  }
   section.dataset.entries = String(entries.count);
   section.dataset.state = 'ready';
   section.removeAttribute('aria-busy');
@@ -280,6 +288,7 @@ function showEntries(section, opened) {
 
   setMode(entries.count > 5000 ? 'table' : 'grid', false);
   update();
+  return list;
 }
 
 // The whole archive as one ZIP: the worker sends each file as zorv extract

@@ -135,6 +135,11 @@ function handle(request) {
         [p.bytes]);
       return null;
     }
+    case 'outputs': {
+      const o = engine.outputs(request.fileId);
+      answer({ id, ok: true, texts: o.texts, starts: o.starts }, [o.texts.buffer, o.starts.buffer]);
+      return null;
+    }
     case 'glob': {
       const indices = engine.glob(request.fileId, request.pattern);
       answer({ id, ok: true, indices }, [indices.buffer]);
