@@ -128,7 +128,7 @@ async function openFile(file) {
   if (answer.info.type === 'archive' && answer.entries.texts) {
     client.request('outputs', { fileId }).then(({ texts, starts }) => {
       entries.output = new TextColumn(new TextDecoder().decode(texts), starts, 0, 1);
-      list.refresh();
+      if (list.mode === 'table') list.refresh(); // thumbnails show no paths
     }, () => {});
   }
   section.dataset.entries = String(entries.count);
