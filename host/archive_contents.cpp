@@ -42,7 +42,7 @@ EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head) {
 ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& path) {
     files::InputFile file(path);
     if (!archives.IsSupported(path)) throw files::ToolError("not a ZORVAN archive").About(path);
-    std::vector<ArchiveEntryRecord> records = archives.List(path);
+    const ArchiveListing records = archives.List(path);
     ArchiveContents contents;
     std::vector<uint8_t> header = file.ReadAt(0, kArchiveHeaderSize);
     if (std::optional<ArchiveHeader> h = ReadArchiveHeader(header.data(), header.size()))
@@ -50,9 +50,10 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& 
 
     files::WindowReader peeks(file);
     std::unordered_map<uint32_t, uint32_t> firstAtPosition;
+    firstAtPosition.reserve(records.size());
     contents.entries.reserve(records.size());
     for (uint32_t i = 0; i < records.size(); ++i) {
-        const ArchiveEntryRecord& record = records[i];
+        const ArchiveEntryRecord record = records[i];
         ArchiveEntry entry;
         entry.index = i;
         entry.position = record.position;

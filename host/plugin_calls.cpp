@@ -141,24 +141,26 @@ bool ArchivePlugin::IsSupported(const std::string& path) {
     return isSupported_(pluginPath.c_str(), 0) == 1;
 }
 
-std::vector<ArchiveEntryRecord> ArchivePlugin::List(const std::string& path) {
+ArchiveListing::ArchiveListing(HostBlock block) : block_(std::move(block)) {
+    ByteSpan bytes = block_.Bytes();
+    records_ = bytes.data;
+    while ((count_ + 1) * sizeof(ArchiveEntryRecord) <= bytes.size && records_[count_ * sizeof(ArchiveEntryRecord)] != 0)
+        ++count_;
+}
+
+ArchiveEntryRecord ArchiveListing::operator[](size_t i) const {
+    ArchiveEntryRecord record;  // not zeroed first: every byte is copied in
+    std::memcpy(&record, records_ + i * sizeof record, sizeof record);
+    return record;
+}
+
+ArchiveListing ArchivePlugin::List(const std::string& path) {
     std::string pluginPath = PathForPlugin(path);
     HGLOBAL handle = nullptr;
     int32_t result = getArchiveInfo_(pluginPath.c_str(), 0, 0, &handle);
     HostBlock block(result == Ok ? handle : nullptr);
     Check(result, "GetArchiveInfo", path);
-    // Records up to the one whose first byte is 0, and never past the block.
-    ByteSpan bytes = block.Bytes();
-    std::vector<ArchiveEntryRecord> records;
-    // 65,535 records are 28 MB: growing into them step by step copied it all over again.
-    records.reserve(bytes.size / sizeof(ArchiveEntryRecord));
-    for (size_t at = 0; at + sizeof(ArchiveEntryRecord) <= bytes.size && bytes.data[at] != 0;
-         at += sizeof(ArchiveEntryRecord)) {
-        ArchiveEntryRecord record;  // not zeroed first: every byte is copied in
-        std::memcpy(&record, bytes.data + at, sizeof record);
-        records.push_back(record);
-    }
-    return records;
+    return ArchiveListing(std::move(block));
 }
 
 namespace {

@@ -80,6 +80,23 @@ private:
     int32_t(WINAPI* getPictureInfo_)(const char*, int32_t, uint32_t, PictureInfoRecord*);
 };
 
+// An archive's listing, read where the plug-in handed it over: the records
+// up to the one whose first byte is 0, and never past the block. A copy of
+// 65,535 records would be 28 MB more.
+class ArchiveListing {
+public:
+    explicit ArchiveListing(HostBlock block);
+
+    size_t size() const { return count_; }
+    // Record i (i < size()), copied out: the block need not be aligned for it.
+    ArchiveEntryRecord operator[](size_t i) const;
+
+private:
+    HostBlock block_;
+    const uint8_t* records_ = nullptr;
+    size_t count_ = 0;
+};
+
 class ArchivePlugin {
 public:
     ArchivePlugin();
@@ -87,7 +104,7 @@ public:
     bool IsSupported(const std::string& path);
 
     // The listing, in directory order. PluginRefused unless Ok.
-    std::vector<ArchiveEntryRecord> List(const std::string& path);
+    ArchiveListing List(const std::string& path);
 
     // Called with the plug-in's progress reports (step of total); false asks
     // it to stop, and GetFile then fails with Aborted.

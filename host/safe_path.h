@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace host {
 
@@ -62,9 +62,11 @@ private:
         bool isFolder;
         std::string spelling;
     };
-    std::map<std::string, Planned> taken_;             // folded path -> what goes there
-    std::map<std::string, std::string> folderFor_;     // folded requested folder -> planned one
-    std::map<std::string, unsigned long> nextSuffix_;  // folded file path -> first "~N" to try
+    // Only looked up, never walked in order: hashed, as planning 65,535
+    // names spent most of its time comparing strings in ordered maps.
+    std::unordered_map<std::string, Planned> taken_;             // folded path -> what goes there
+    std::unordered_map<std::string, std::string> folderFor_;     // folded requested folder -> planned one
+    std::unordered_map<std::string, unsigned long> nextSuffix_;  // folded file path -> first "~N" to try
 };
 
 }  // namespace host

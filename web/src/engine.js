@@ -7,7 +7,8 @@
 // NODEFS under node) by the `mount` function given to create(), so every
 // read goes to the file where it lies.
 
-const KINDS = ['audio', 'picture', 'file'];
+import { KINDS, TextColumn, columnsOf, textStarts } from './columns.js';
+
 const NO_ENTRY = 0xffffffff;
 const DEST_IN_MEMORY = 0x100;
 const PREVIEW_HEX_BYTES = 64 * 1024;
@@ -49,8 +50,8 @@ export class Engine {
   // ---- files ----------------------------------------------------------------
 
   // zorv info and zorv list of the file: {fileId, name, info, columns}
-  // (the entries as entryAt reads them), and `entries`, the same
-  // as objects, made when asked for.
+  // (the entries as the worker sends them: see columns.js), and `entries`,
+  // the same as objects, made when asked for.
   open(source, name) {
     const fileId = this.nextFileId++;
     const folder = `/zorv${fileId}`;
@@ -62,9 +63,15 @@ export class Engine {
       this.callHost(file, () => this.host._zv_open(this.hostString(path), this.hostString(name)));
       const info = { file: name, ...JSON.parse(this.hostText()) };
       file.type = info.type;
-      file.columns = this.readColumns();
-      file.count = file.columns.index.length;
-      const opened = { fileId, name, info, columns: file.columns };
+      const { columns, textBytes } = this.readColumns();
+      file.columns = columnsOf(columns);
+      file.count = file.columns.count;
+      // An archive's listing comes without zorv extract's paths: they are
+      // planned when first asked for (outputs(), or any entry's use).
+      if (file.type === 'archive') {
+        file.columns.output = { length: file.count, at: (i) => this.plannedOutputs(file).at(i) };
+      }
+      const opened = { fileId, name, info, columns: wireColumns(columns, textBytes) };
       Object.defineProperty(opened, 'entries', { get: () => entryObjects(file.columns) });
       return opened;
     } catch (error) {
@@ -146,27 +153,55 @@ export class Engine {
     return { hex: hexDump(bytes.subarray(0, PREVIEW_HEX_BYTES)), size: bytes.length };
   }
 
+  // The relative paths zorv extract writes the entries to, for the page:
+  // {texts (UTF-8, each path ended by NUL), starts (where each begins in
+  // texts decoded, and the end)}.
+  outputs(fileId) {
+    const file = this.file(fileId);
+    const column = file.type === 'archive' ? this.plannedOutputs(file) : null;
+    if (column) return { texts: file.outputBytes.slice(), starts: column.starts.slice() };
+    const texts = encoder.encode(file.columns.output.at(0) + '\0');
+    return { texts, starts: Uint32Array.of(0, decoder.decode(texts).length) };
+  }
+
+  // An archive's paths under zorv extract, planned for all entries the
+  // first time one is asked for, as a TextColumn.
+  plannedOutputs(file) {
+    if (!file.plannedOutputs) {
+      file.outputBytes = this.plan(file, false);
+      const texts = decoder.decode(file.outputBytes);
+      file.plannedOutputs = new TextColumn(texts, textStarts(texts, file.count, 1), 0, 1);
+    }
+    return file.plannedOutputs;
+  }
+
   // The path of the entry's PNG under zorv extract --convert, planned for
   // all entries the first time one is asked for.
   pngPath(file, entry) {
     if (entry.png !== undefined) return entry.png;
-    if (!file.pngPaths) {
-      const kinds = Uint8Array.from(file.columns.kind, (kind) => KINDS.indexOf(kind));
-      const names = this.copyToHost(this.namesBlob(file));
-      const kindsAt = this.copyToHost(kinds);
-      try {
-        this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.count));
-      } finally {
-        this.host._free(names);
-        this.host._free(kindsAt);
-      }
-      file.pngPaths = decoder.decode(this.hostBytes()).split('\0').filter((_, i) => i % 2 === 1);
-    }
+    file.pngPaths ||= decoder.decode(this.plan(file, true)).split('\0').filter((_, i) => i % 2 === 1);
     return file.pngPaths[entry.index];
   }
 
+  // zv_plan of the file's entries: the bytes of its answer.
+  plan(file, convert) {
+    const names = this.copyToHost(this.namesBlob(file));
+    const kindsAt = this.copyToHost(Uint8Array.from(file.columns.kind, (kind) => KINDS.indexOf(kind)));
+    try {
+      this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.count, convert ? 1 : 0));
+    } finally {
+      this.host._free(names);
+      this.host._free(kindsAt);
+    }
+    return this.hostBytes();
+  }
+
   namesBlob(file) {
-    if (!file.namesBlob) file.namesBlob = encoder.encode(file.columns.name.join('\0') + '\0');
+    if (!file.namesBlob) {
+      const names = new Array(file.count);
+      for (let i = 0; i < file.count; i++) names[i] = file.columns.name.at(i);
+      file.namesBlob = encoder.encode(names.join('\0') + '\0');
+    }
     return file.namesBlob;
   }
 
@@ -339,28 +374,28 @@ export class Engine {
   }
 
   // The entries as zorv list --json gives them, as columns (the numbers
-  // and names that host_glue.cpp's AddEntry lays out).
+  // and texts that host_glue.cpp's AddEntry lays out; columns.js), and the
+  // texts' bytes.
   readColumns() {
-    const numbers = this.hostNumbers();
-    const texts = decoder.decode(this.hostBytes()).split('\0');
+    const at = this.host._zv_numbers() >> 2;
+    const numbers = this.host.HEAPU32.subarray(at, at + this.host._zv_numbers_size());
     const count = numbers.length / 6;
     const columns = {
       index: new Uint32Array(count), position: new Uint32Array(count), stored: new Uint32Array(count),
-      delivered: new Uint32Array(count), shares_position_with: new Int32Array(count),
-      kind: new Array(count), name: new Array(count), output: new Array(count), png: new Array(count),
+      delivered: new Uint32Array(count), shares_position_with: new Int32Array(count), kind: new Uint8Array(count),
     };
     for (let i = 0, n = 0; i < count; ++i, n += 6) {
       columns.index[i] = numbers[n];
       columns.position[i] = numbers[n + 1];
       columns.stored[i] = numbers[n + 2];
       columns.delivered[i] = numbers[n + 3];
-      columns.kind[i] = KINDS[numbers[n + 4]];
+      columns.kind[i] = numbers[n + 4];
       columns.shares_position_with[i] = numbers[n + 5] === NO_ENTRY ? -1 : numbers[n + 5];
-      columns.name[i] = texts[3 * i];
-      columns.output[i] = texts[3 * i + 1];
-      columns.png[i] = texts[3 * i + 2] || undefined;
     }
-    return columns;
+    const textBytes = this.hostBytes();
+    columns.texts = decoder.decode(textBytes);
+    columns.starts = textStarts(columns.texts, count);
+    return { columns, textBytes };
   }
 
   hostText() {
@@ -407,16 +442,32 @@ export class Engine {
   }
 }
 
-// The entries as columns (one array per field), as the page gets them: a
-// structured clone of 65,535 objects costs several times the listing.
-// Numbers in typed arrays, texts in arrays of strings; shares_position_with
-// is -1 where there is none, png undefined where there is none.
+// The columns as the worker sends them to the page: copies, for the worker
+// to transfer (a copy of a typed array costs a fraction of what cloning it
+// costs), the texts as their UTF-8 bytes (decoded by the page, which takes
+// less of its time than receiving them as a string).
+function wireColumns(columns, textBytes) {
+  const wire = { texts: textBytes };
+  for (const key of ['index', 'position', 'stored', 'delivered', 'shares_position_with', 'kind', 'starts']) {
+    wire[key] = columns[key].slice();
+  }
+  return wire;
+}
+
+// The buffers of wireColumns's answer, to transfer.
+export function wireBuffers(wire) {
+  return Object.values(wire).filter((value) => ArrayBuffer.isView(value)).map((view) => view.buffer);
+}
+
+// One entry of the columns (columns.js's columnsOf) as zorv list --json
+// gives it: shares_position_with and png only where there are any.
 export function entryAt(columns, i) {
   const entry = {
     index: columns.index[i], position: columns.position[i], stored: columns.stored[i],
-    delivered: columns.delivered[i], kind: columns.kind[i], name: columns.name[i], output: columns.output[i],
+    delivered: columns.delivered[i], kind: columns.kind[i], name: columns.name.at(i), output: columns.output.at(i),
   };
-  if (columns.png[i] !== undefined) entry.png = columns.png[i];
+  const png = columns.png.at(i);
+  if (png) entry.png = png;
   if (columns.shares_position_with[i] >= 0) entry.shares_position_with = columns.shares_position_with[i];
   return entry;
 }

@@ -51,12 +51,13 @@ export class EntryList {
     new ResizeObserver(() => this.schedule()).observe(this.element);
   }
 
-  setMode(mode) {
+  // draw: false when setOrder follows at once (and draws).
+  setMode(mode, draw = true) {
     this.mode = mode;
     this.element.classList.toggle('grid', mode === 'grid');
     this.element.classList.toggle('table', mode === 'table');
     this.clear();
-    this.render();
+    if (draw) this.render();
   }
 
   // The entries to show, in the order to show them (a filter and a sort).
@@ -72,6 +73,14 @@ export class EntryList {
   // The entry indices in view order: the viewer's previous and next.
   positionOf(index) {
     return this.order.indexOf(index);
+  }
+
+  // Draws the entries in view again (their data changed), keeping focus.
+  refresh() {
+    const focused = this.element.contains(document.activeElement);
+    this.clear();
+    this.render();
+    if (focused) this.rendered.get(this.order[this.active])?.focus({ preventScroll: true });
   }
 
   clear() {
@@ -165,9 +174,9 @@ export class EntryList {
     element.dataset.entry = '';
     element.dataset.index = String(index);
     element.dataset.kind = e.kind[index];
-    element.dataset.name = e.name[index];
+    element.dataset.name = e.name.at(index);
     element.setAttribute('role', 'row');
-    const label = `${visible(e.name[index])}, ${e.kind[index]}, ${size(e.delivered[index])}`;
+    const label = `${visible(e.name.at(index))}, ${e.kind[index]}, ${size(e.delivered[index])}`;
     element.setAttribute('aria-label', label);
     if (this.mode === 'table') {
       for (const column of COLUMNS) {
@@ -175,15 +184,15 @@ export class EntryList {
         cell.setAttribute('role', 'gridcell');
         cell.className = `cell ${column.key}`;
         if (column.key === 'name') {
-          cell.textContent = visible(e.name[index]);
-          const output = e.output[index];
-          if (output && output !== e.name[index]) {
+          cell.textContent = visible(e.name.at(index));
+          const output = e.output.at(index);
+          if (output && output !== e.name.at(index)) {
             const arrow = document.createElement('span');
             arrow.className = 'output';
             arrow.textContent = ` → ${visible(output)}`;
             cell.append(arrow);
           }
-          cell.title = visible(e.name[index]);
+          cell.title = visible(e.name.at(index));
         } else {
           cell.textContent = String(e[column.key][index]);
         }
@@ -196,8 +205,8 @@ export class EntryList {
       if (cached) picture.append(canvasOf(cached));
       const name = document.createElement('span');
       name.className = 'name';
-      name.textContent = visible(e.name[index]);
-      name.title = visible(e.name[index]);
+      name.textContent = visible(e.name.at(index));
+      name.title = visible(e.name.at(index));
       const bytes = document.createElement('span');
       bytes.className = 'size';
       bytes.textContent = size(e.delivered[index]);

@@ -9,6 +9,7 @@ import { COLUMNS, EntryList, ThumbnailCache } from './entry-list.js';
 import { Viewer } from './viewer.js';
 import { save, saveStream } from './save.js';
 import { infoLine, stem, visible } from './format.js';
+import { TextColumn, columnsOf } from './columns.js';
 
 const workerUrl = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
 const client = new WorkerClient(new Worker(workerUrl));
@@ -49,21 +50,11 @@ function openFiles(fileList) {
 const nextTask = () => new Promise((resolve) => setTimeout(resolve, 0));
 const SLICE_MS = 8;
 
-// The worker's entries as columns (arrays by field), whichever way it sends
-// them: a list of objects (converted in slices), or already columns.
+// The worker's entries as columns (by field; texts read as name.at(i)),
+// whichever way it sends them: as columns (columns.js), or a list of
+// objects (converted in slices).
 async function toColumns(entries) {
-  if (!Array.isArray(entries)) {
-    // Columns; text columns may come as one string, the names ended by NUL
-    // (one string is far cheaper to pass between threads than thousands).
-    const columns = { ...entries };
-    for (const key of ['kind', 'name', 'output', 'png']) {
-      if (typeof columns[key] === 'string') columns[key] = columns[key].split('\0', entries.index.length);
-    }
-    columns.count = entries.index.length;
-    columns.output ??= columns.name;
-    columns.png ??= [];
-    return columns;
-  }
+  if (!Array.isArray(entries)) return columnsOf(entries);
   const count = entries.length;
   const columns = { count };
   for (const key of ['index', 'position', 'stored', 'delivered']) columns[key] = new Float64Array(count);
@@ -131,7 +122,15 @@ async function openFile(file) {
   const entries = await toColumns(answer.entries);
   status.textContent = visible(infoLine(file.name, answer.info));
   const opened = { client, fileId, entries, name: file.name, info: answer.info };
-  showEntries(section, opened);
+  const list = showEntries(section, opened);
+  // An archive's listing comes without the paths zorv extract writes: they
+  // follow the first rows, and the table then shows them where they differ.
+  if (answer.info.type === 'archive' && answer.entries.texts) {
+    client.request('outputs', { fileId }).then(({ texts, starts }) => {
+      entries.output = new TextColumn(new TextDecoder().decode(texts), starts, 0, 1);
+      if (list.mode === 'table') list.refresh(); // thumbnails show no paths
+    }, () => {});
+  }
   section.dataset.entries = String(entries.count);
   section.dataset.state = 'ready';
   section.removeAttribute('aria-busy');
@@ -228,10 +227,10 @@ function showEntries(section, opened) {
 
   section.append(bar, list.element);
 
-  function setMode(mode) {
+  function setMode(mode, draw = true) {
     for (const b of viewButtons) b.setAttribute('aria-checked', String(b.dataset.view === mode));
     head.hidden = mode !== 'table';
-    list.setMode(mode);
+    list.setMode(mode, draw);
   }
 
   let lowerNames = null; // made when first sorted by name
@@ -259,15 +258,17 @@ function showEntries(section, opened) {
   }
   function update() {
     const wanted = kind.value;
-    const order = [];
+    const chosen = new Uint32Array(entries.count);
+    let n = 0;
     for (let i = 0; i < entries.count; i++) {
       if (wanted && entries.kind[i] !== wanted) continue;
       if (matching && !matching[entries.index[i]]) continue;
-      order.push(i);
+      chosen[n++] = i;
     }
+    const order = chosen.subarray(0, n);
     const key = sort.key;
     if (key !== 'index') {
-      if (key === 'name') lowerNames ??= entries.name.map((name) => name.toLowerCase());
+      if (key === 'name') lowerNames ??= Array.from({ length: entries.count }, (_, i) => entries.name.at(i).toLowerCase());
       const values = key === 'name' ? lowerNames : entries[key];
       order.sort((a, b) => (values[a] < values[b] ? -1 : values[a] > values[b] ? 1 : a - b));
     }
@@ -275,7 +276,7 @@ function showEntries(section, opened) {
     for (const cell of headButtons) {
       cell.setAttribute('aria-sort', cell.classList.contains(key) ? (sort.descending ? 'descending' : 'ascending') : 'none');
     }
-    list.setOrder(Uint32Array.from(order));
+    list.setOrder(order);
     count.textContent = order.length === entries.count ? `${entries.count} ${entries.count === 1 ? 'entry' : 'entries'}` : `${order.length} of ${entries.count}`;
   }
   let pending = 0;
@@ -285,8 +286,9 @@ function showEntries(section, opened) {
   });
   kind.addEventListener('change', update);
 
-  setMode(entries.count > 5000 ? 'table' : 'grid');
+  setMode(entries.count > 5000 ? 'table' : 'grid', false);
   update();
+  return list;
 }
 
 // The whole archive as one ZIP: the worker sends each file as zorv extract

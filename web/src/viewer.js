@@ -80,7 +80,7 @@ export class Viewer {
     const e = this.file.entries;
     this.index = index;
     this.kind = e.kind[index];
-    this.title.textContent = visible(e.name[index]);
+    this.title.textContent = visible(e.name.at(index));
     const position = this.list.positionOf(index);
     this.where.textContent = position >= 0 ? `${position + 1} of ${this.list.order.length}` : '';
     this.stage.replaceChildren(busy());
@@ -115,7 +115,7 @@ export class Viewer {
     canvas.width = width;
     canvas.height = height;
     canvas.setAttribute('role', 'img');
-    canvas.setAttribute('aria-label', `${visible(this.file.entries.name[this.index])}, ${width} by ${height} pixels`);
+    canvas.setAttribute('aria-label', `${visible(this.file.entries.name.at(this.index))}, ${width} by ${height} pixels`);
     if (width > 0 && height > 0) canvas.getContext('2d').putImageData(new ImageData(new Uint8ClampedArray(rgba), width, height), 0, 0);
     this.stage.replaceChildren(canvas);
     this.view = { canvas, width, height, scale: 1, x: 0, y: 0, fitted: true };

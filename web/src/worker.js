@@ -8,11 +8,20 @@
 import ZorvPict from '../build/wasm/browser/zorvpict.js';
 import ZorvPack from '../build/wasm/browser/zorvpack.js';
 import ZorvHost from '../build/wasm/browser/zorvhost.js';
-import { Engine, PictureMode, printable } from './engine.js';
+import { Engine, PictureMode, printable, wireBuffers } from './engine.js';
+import { BlockCache, CACHED_BETWEEN, readThrough } from './file-blocks.js';
 
 // Each File is read where it lies: WORKERFS reads the pieces asked for
-// through FileReaderSync, never the whole file.
+// through FileReaderSync (and file-blocks.js), never the whole file.
+const reader = new FileReaderSync();
+const blocks = new BlockCache((file, start, end) => new Uint8Array(reader.readAsArrayBuffer(file.slice(start, end))));
+const readingModules = new WeakSet();
+
 function mountFile(module, folder, file) {
+  if (!readingModules.has(module)) {
+    readThrough(module, blocks);
+    readingModules.add(module);
+  }
   module.FS.mkdir(folder);
   module.FS.mount(module.FS.filesystems.WORKERFS, { blobs: [{ name: 'file', data: file }] }, folder);
   return folder + '/file';
@@ -20,6 +29,10 @@ function mountFile(module, folder, file) {
 
 const enginePromise = Engine.create({ ZorvPict, ZorvPack, ZorvHost }, mountFile);
 let engine = null;
+
+// For the benchmark (bench/web_viewer_bench.mjs): the bytes of each
+// module's WebAssembly memory, picture, archive and host.
+self.zorvMemory = () => (engine?.modules ? engine.modules().map((module) => module.HEAPU8.length) : []);
 
 const requests = [];    // everything but thumbnails, in order
 const thumbnails = [];  // newest last, taken from the end
@@ -73,6 +86,7 @@ function runNext() {
   } catch (error) {
     answer({ id: request.id, ok: false, error: error.message });
   }
+  blocks.trim(CACHED_BETWEEN);
   if (requests.length || thumbnails.length) schedule();
 }
 
@@ -81,10 +95,9 @@ function handle(request) {
   switch (request.op) {
     case 'open': {
       try {
-        // The columns are the engine's own, so they are copied, not
-        // transferred: a copy of typed arrays costs next to nothing.
         const opened = engine.open(request.file, request.file.name);
-        answer({ id, ok: true, fileId: opened.fileId, name: opened.name, info: opened.info, entries: opened.columns });
+        answer({ id, ok: true, fileId: opened.fileId, name: opened.name, info: opened.info, entries: opened.columns },
+          wireBuffers(opened.columns));
       } catch (error) {
         answer({ id, ok: false, error: error.message || `${printable(request.file.name)}: cannot be read` });
       }
@@ -122,6 +135,11 @@ function handle(request) {
         [p.bytes]);
       return null;
     }
+    case 'outputs': {
+      const o = engine.outputs(request.fileId);
+      answer({ id, ok: true, texts: o.texts, starts: o.starts }, [o.texts.buffer, o.starts.buffer]);
+      return null;
+    }
     case 'glob': {
       const indices = engine.glob(request.fileId, request.pattern);
       answer({ id, ok: true, indices }, [indices.buffer]);
@@ -130,7 +148,9 @@ function handle(request) {
     case 'zip':
       return zipStep(request);
     case 'close': {
+      const source = engine.files.get(request.fileId)?.source;
       engine.close(request.fileId);
+      if (source) blocks.forget(source);
       answer({ id, ok: true });
       return null;
     }

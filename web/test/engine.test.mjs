@@ -14,6 +14,7 @@ import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 import { PictureMode, readWave } from '../src/engine.js';
 import { createEngine } from './node-engine.mjs';
+import { BLOCK_MAX, BLOCK_MIN, BlockCache } from '../src/file-blocks.js';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..', '..');
 const build = path.resolve(root, process.env.ZORV_BUILD || 'build/native');
@@ -310,5 +311,60 @@ describe('large files', () => {
     } finally {
       fs.rmSync(big);
     }
+  });
+});
+
+// The worker reads Files through file-blocks.js (and so does every test
+// above, through node-engine.mjs); here its promises on their own.
+describe('reading a file in blocks', () => {
+  test('any reads give the file\'s bytes; reading along takes few calls; large reads and scattered ones stay as asked', () => {
+    let seed = 7;
+    const random = (n) => ((seed = (seed * 1103515245 + 12345) >>> 0) % n);
+    const data = Uint8Array.from({ length: 3 * BLOCK_MAX + 12345 }, () => random(256));
+    const file = { size: data.length };
+    const fetched = [];
+    const cache = new BlockCache((f, start, end) => {
+      assert.equal(f, file);
+      fetched.push(end - start);
+      return data.slice(start, end);
+    });
+    const read = (position, length) => {
+      const target = new Uint8Array(length + 2);
+      const n = cache.read(file, target, 1, length, position);
+      assert.equal(n, Math.max(0, Math.min(length, data.length - position)), `read ${length} at ${position}`);
+      assert.deepEqual(target.subarray(1, 1 + n), data.subarray(position, position + n), `read ${length} at ${position}`);
+      assert.equal(target[0] + target[n + 1], 0, 'nothing written outside the read');
+    };
+
+    // Along the whole file in the plug-ins' pieces, or in small pieces with
+    // small gaps: a few calls, each byte of the file read about once.
+    for (const [step, piece] of [[40000, 65536], [100000, 40]]) {
+      cache.forget(file);
+      fetched.length = 0;
+      for (let at = 0; at < data.length; at += step) read(at, Math.min(piece, data.length - at));
+      assert.ok(fetched.length <= 12, `${fetched.length} calls`);
+      const bytes = fetched.reduce((a, b) => a + b);
+      assert.ok(bytes >= data.length - piece && bytes < 1.1 * data.length, `${bytes} bytes read`);
+    }
+
+    // A large read is read as it is asked, not through the cache.
+    fetched.length = 0;
+    read(1000, 1 << 20);
+    assert.deepEqual(fetched, [1 << 20]);
+
+    // Scattered small reads (the start of each 1 MiB entry) read little each, nothing between.
+    fetched.length = 0;
+    for (let at = 7; at < data.length; at += (1 << 20) - 3) read(at, 16);
+    assert.ok(fetched.every((n) => n <= BLOCK_MIN), `${fetched}`);
+
+    // Random reads anywhere, across stretches and past the end.
+    for (let i = 0; i < 3000; i++) read(random(data.length + 100), 1 + random(random(8) === 0 ? 2 * BLOCK_MAX : 70000));
+    read(data.length, 10);
+
+    // A file closed is forgotten; a file that cannot be read fails the read.
+    cache.forget(file);
+    assert.equal(cache.stretches.length, 0);
+    const broken = new BlockCache(() => new Uint8Array(3));
+    assert.throws(() => broken.read(file, new Uint8Array(10), 0, 10, 0), /read 3 bytes/);
   });
 });

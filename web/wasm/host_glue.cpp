@@ -125,10 +125,9 @@ void AddEntry(uint32_t index, uint32_t position, uint32_t stored, uint32_t deliv
 
 void OpenArchive(const std::string& path) {
     host::ArchiveContents contents = host::ReadArchiveContents(Archives(), path);
-    // The paths of a plain zorv extract; those of one with --convert only
-    // when a PNG is asked for (zv_plan), as planning costs a third of a
-    // large listing.
-    const std::vector<host::OutputPaths> plain = host::PlanOutputPaths(contents.entries, {true, false, kManifestFileName});
+    // The paths zorv extract writes are planned when first asked for
+    // (zv_plan): planning 65,535 names costs a fifth of the listing, and
+    // the page draws its first rows without them.
     nlohmann::json info = {{"type", "archive"},
                            {"signature", contents.signature},
                            {"entries", contents.entries.size()},
@@ -141,7 +140,7 @@ void OpenArchive(const std::string& path) {
     for (size_t i = 0; i < contents.entries.size(); ++i) {
         const host::ArchiveEntry& e = contents.entries[i];
         AddEntry(e.index, e.position, e.storedSize, e.deliveredSize, e.kind, e.sharesPositionWith.value_or(kNone),
-                 e.name, plain[i].file, "");
+                 e.name, "", "");
     }
 }
 
@@ -325,11 +324,11 @@ EMSCRIPTEN_KEEPALIVE int zv_text_preview(const uint8_t* bytes, uint32_t size) {
     return 0;
 }
 
-// The output paths of zorv extract --convert for entries given by their
-// decoded names (each ended by 0) and kinds (0 audio, 1 picture, 2 file):
-// each entry's file path and PNG path (empty but for pictures), each ended
-// by 0, in the bytes.
-EMSCRIPTEN_KEEPALIVE int zv_plan(const char* names, const uint8_t* kinds, uint32_t count) {
+// The output paths of zorv extract (with --convert when `convert`) for
+// entries given by their decoded names (each ended by 0) and kinds (0
+// audio, 1 picture, 2 file), in the bytes: each entry's file path, and with
+// --convert its PNG path too (empty but for pictures), each ended by 0.
+EMSCRIPTEN_KEEPALIVE int zv_plan(const char* names, const uint8_t* kinds, uint32_t count, uint32_t convert) {
     return Answer([&] {
         std::vector<host::ArchiveEntry> entries(count);
         const char* name = names;
@@ -338,9 +337,10 @@ EMSCRIPTEN_KEEPALIVE int zv_plan(const char* names, const uint8_t* kinds, uint32
             entries[i].kind = KindFromCode(kinds[i]);
             name += entries[i].name.size() + 1;
         }
-        for (const host::OutputPaths& paths : host::PlanOutputPaths(entries, {true, true, kManifestFileName})) {
+        for (const host::OutputPaths& paths : host::PlanOutputPaths(entries, {true, convert != 0, kManifestFileName})) {
             g_bytes.insert(g_bytes.end(), paths.file.begin(), paths.file.end());
             g_bytes.push_back(0);
+            if (!convert) continue;
             g_bytes.insert(g_bytes.end(), paths.png.begin(), paths.png.end());
             g_bytes.push_back(0);
         }
