@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "file_facts.h"
 #include "json_output.h"
 #include "plugin_calls.h"
 #include "zorvan_headers.h"
@@ -18,47 +19,18 @@ struct InfoOptions {
     bool json = false;
 };
 
-const char* CompressionName(uint32_t compression) {
-    switch (compression) {
-        case 0: return "none";
-        case 1: return "rle8";
-        case 2: return "rle4";
-        case 3: return "bitfields";
-        default: return "other";
-    }
-}
-
-// A packed picture: the header read by the host, the rest from the info
-// header the plug-in delivers.
 nlohmann::json DescribePicture(host::PicturePlugin& pictures, const std::string& path,
                                const host::PackedPictureHeader& header) {
     host::PictureParts parts = pictures.GetPicture(path);
-    host::ByteSpan info = parts.info.Bytes();
-    if (info.size < 40) throw files::ToolError("the plug-in delivered a short info header");
-    const auto width = static_cast<int32_t>(ReadLe32(info.data + 4));
-    const auto height = static_cast<int32_t>(ReadLe32(info.data + 8));
-    return {{"file", path},
-            {"type", "picture"},
-            {"signature", header.signature},
-            {"width", width},
-            {"height", height < 0 ? -static_cast<int64_t>(height) : height},
-            {"top_down", height < 0},
-            {"bit_count", ReadLe16(info.data + 14)},
-            {"compression", CompressionName(ReadLe32(info.data + 16))},
-            {"packed_size", header.packedLength},
-            {"unpacked_size", header.unpackedLength}};
+    nlohmann::json facts = host::PictureFacts(header, parts.info.Bytes());
+    facts["file"] = path;
+    return facts;
 }
 
 nlohmann::json DescribeArchive(Plugins& plugins, const std::string& path) {
-    host::ArchiveContents contents = host::ReadArchiveContents(plugins.archives, path);
-    return {{"file", path},
-            {"type", "archive"},
-            {"signature", contents.signature},
-            {"entries", contents.entries.size()},
-            {"audio_entries", contents.Count(host::EntryKind::Audio)},
-            {"picture_entries", contents.Count(host::EntryKind::Picture)},
-            {"stored_total", contents.StoredTotal()},
-            {"delivered_total", contents.DeliveredTotal()}};
+    nlohmann::json facts = host::ArchiveFacts(host::ReadArchiveContents(plugins.archives, path));
+    facts["file"] = path;
+    return facts;
 }
 
 std::string Plural(uint64_t n, const char* one, const char* many) {

@@ -20,6 +20,7 @@
 #include "archive_contents.h"
 #include "content_hash.h"
 #include "dib_pixels.h"
+#include "file_facts.h"
 #include "input_file.h"
 #include "manifest.h"
 #include "name_glob.h"
@@ -72,34 +73,6 @@ int Answer(Fn fn) {
     return 1;
 }
 
-const char* CompressionName(uint32_t compression) {
-    switch (compression) {
-        case 0: return "none";
-        case 1: return "rle8";
-        case 2: return "rle4";
-        case 3: return "bitfields";
-        default: return "other";
-    }
-}
-
-// What zorv info says of a picture, from its packed header and the info
-// part the plug-in delivered.
-nlohmann::json PictureFacts(const host::PackedPictureHeader& header, host::PictureParts& parts) {
-    host::ByteSpan info = parts.info.Bytes();
-    if (info.size < 40) throw files::ToolError("the plug-in delivered a short info header");
-    const auto width = static_cast<int32_t>(ReadLe32(info.data + 4));
-    const auto height = static_cast<int32_t>(ReadLe32(info.data + 8));
-    return {{"type", "picture"},
-            {"signature", header.signature},
-            {"width", width},
-            {"height", height < 0 ? -static_cast<int64_t>(height) : height},
-            {"top_down", height < 0},
-            {"bit_count", ReadLe16(info.data + 14)},
-            {"compression", CompressionName(ReadLe32(info.data + 16))},
-            {"packed_size", header.packedLength},
-            {"unpacked_size", header.unpackedLength}};
-}
-
 enum : uint32_t { kNone = 0xFFFFFFFFu };
 
 // Kinds as the worker numbers them (its KINDS), whatever the enum's order.
@@ -128,14 +101,7 @@ void OpenArchive(const std::string& path) {
     // The paths zorv extract writes are planned when first asked for
     // (zv_plan): planning 65,535 names costs a fifth of the listing, and
     // the page draws its first rows without them.
-    nlohmann::json info = {{"type", "archive"},
-                           {"signature", contents.signature},
-                           {"entries", contents.entries.size()},
-                           {"audio_entries", contents.Count(host::EntryKind::Audio)},
-                           {"picture_entries", contents.Count(host::EntryKind::Picture)},
-                           {"stored_total", contents.StoredTotal()},
-                           {"delivered_total", contents.DeliveredTotal()}};
-    g_text = Dump(info);
+    g_text = Dump(host::ArchiveFacts(contents));
     g_numbers.reserve(contents.entries.size() * 6);
     for (size_t i = 0; i < contents.entries.size(); ++i) {
         const host::ArchiveEntry& e = contents.entries[i];
@@ -148,7 +114,7 @@ void OpenArchive(const std::string& path) {
 // zorv convert writes beside it.
 void OpenPicture(const std::string& path, const std::string& name, const host::PackedPictureHeader& header) {
     host::PictureParts parts = Pictures().GetPicture(path);
-    g_text = Dump(PictureFacts(header, parts));
+    g_text = Dump(host::PictureFacts(header, parts.info.Bytes()));
     const uint64_t size = files::InputFile(path).Size();
     const uint32_t size32 = static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu));
     AddEntry(0, 0, size32, size32, host::EntryKind::Picture, kNone, name, name,
@@ -202,7 +168,7 @@ enum PictureMode : uint32_t { kRgba = 0, kThumbnail = 1, kPng = 2 };
 
 void DeliverPicture(host::PictureParts& parts, const host::PackedPictureHeader& header, PictureMode mode,
                     uint32_t size) {
-    nlohmann::json facts = PictureFacts(header, parts);
+    nlohmann::json facts = host::PictureFacts(header, parts.info.Bytes());
     host::ByteSpan info = parts.info.Bytes();
     host::ByteSpan bits = parts.bits.Bytes();
     host::Rendering rendering = host::RenderDib(info.data, info.size, bits.data, bits.size);
