@@ -15,6 +15,7 @@
 #include "bitmap_builder.h"
 #include "dib_pixels.h"
 #include "png_file.h"
+#include "png_readback.h"
 #include "test_images.h"
 
 // Largest single allocation while `gTracking` is set: the property test holds
@@ -190,25 +191,8 @@ void Mangle(bitmap_builder::Bitmap& b, test_images::Rng& rng) {
     }
 }
 
-Bytes DecodeToRgb(const Bytes& png) {
-    std::unique_ptr<spng_ctx, void (*)(spng_ctx*)> ctx(spng_ctx_new(0), spng_ctx_free);
-    spng_set_png_buffer(ctx.get(), png.data(), png.size());
-    size_t size = 0;
-    if (spng_decoded_image_size(ctx.get(), SPNG_FMT_RGB8, &size) != 0) return {};
-    Bytes rgb(size);
-    if (spng_decode_image(ctx.get(), rgb.data(), rgb.size(), SPNG_FMT_RGB8, 0) != 0) return {};
-    return rgb;
-}
-
-Bytes ToRgb(const host::Pixels& p) {
-    if (!p.indexed) return p.rows;
-    Bytes rgb;
-    for (uint8_t index : p.rows) {
-        const host::Rgb c = p.palette.at(index);
-        rgb.insert(rgb.end(), {c.r, c.g, c.b});
-    }
-    return rgb;
-}
+using png_readback::DecodeToRgb;
+using png_readback::ToRgb;
 
 TEST(RenderDibProperty, HostilePartsGiveAnErrorOrAPictureOfTheStatedSize) {
     constexpr uint64_t kBound = 1 << 14;

@@ -13,6 +13,7 @@
 
 #include "plugin_module.h"
 #include "png_file.h"
+#include "png_readback.h"
 #include "test_images.h"
 
 namespace {
@@ -62,26 +63,8 @@ Bytes FilteredRows(const std::vector<Chunk>& chunks, size_t expected) {
     return rows;
 }
 
-Bytes DecodeToRgb(const Bytes& png, spng_ihdr* ihdr = nullptr) {
-    Context ctx(spng_ctx_new(0), spng_ctx_free);
-    spng_set_png_buffer(ctx.get(), png.data(), png.size());
-    size_t size = 0;
-    if (spng_decoded_image_size(ctx.get(), SPNG_FMT_RGB8, &size) != 0) return {};
-    Bytes rgb(size);
-    if (spng_decode_image(ctx.get(), rgb.data(), rgb.size(), SPNG_FMT_RGB8, 0) != 0) return {};
-    if (ihdr) spng_get_ihdr(ctx.get(), ihdr);
-    return rgb;
-}
-
-Bytes ToRgb(const host::Pixels& p) {
-    if (!p.indexed) return p.rows;
-    Bytes rgb;
-    for (uint8_t index : p.rows) {
-        const host::Rgb c = p.palette.at(index);
-        rgb.insert(rgb.end(), {c.r, c.g, c.b});
-    }
-    return rgb;
-}
+using png_readback::DecodeToRgb;
+using png_readback::ToRgb;
 
 // Pixels of the kinds the encoder meets: noise (incompressible, which the
 // compressed bound must hold), smooth gradients (photographs) and flat
