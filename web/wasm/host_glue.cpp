@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive_contents.h"
@@ -121,26 +122,29 @@ void OpenPicture(const std::string& path, const std::string& name, const host::P
              host::ReplaceExtension(name, ".png"));
 }
 
+// One pixel's colour, whatever the picture's kind.
+inline host::Rgb ColourAt(const host::Pixels& pixels, size_t i) {
+    if (pixels.indexed) return pixels.palette[pixels.rows[i]];
+    const uint8_t* p = &pixels.rows[i * 3];
+    return {p[0], p[1], p[2]};
+}
+
 // A picture as the worker shows it: RGBA, top row first.
 void ToRgba(const host::Pixels& pixels, std::vector<uint8_t>& rgba) {
     const size_t count = size_t{pixels.width} * pixels.height;
     rgba.resize(count * 4);
     uint8_t* out = rgba.data();
-    if (pixels.indexed) {
-        for (size_t i = 0; i < count; ++i, out += 4) {
-            const host::Rgb c = pixels.palette[pixels.rows[i]];
-            out[0] = c.r, out[1] = c.g, out[2] = c.b, out[3] = 255;
-        }
-    } else {
-        const uint8_t* in = pixels.rows.data();
-        for (size_t i = 0; i < count; ++i, out += 4, in += 3) out[0] = in[0], out[1] = in[1], out[2] = in[2], out[3] = 255;
+    for (size_t i = 0; i < count; ++i, out += 4) {
+        const host::Rgb c = ColourAt(pixels, i);
+        out[0] = c.r, out[1] = c.g, out[2] = c.b, out[3] = 255;
     }
 }
 
-// The picture made to fit `size` x `size`, each small pixel the average of
-// the pixels it covers (never enlarged).
-std::vector<uint8_t> Shrink(const std::vector<uint8_t>& rgba, uint32_t width, uint32_t height, uint32_t size,
-                            uint32_t* outWidth, uint32_t* outHeight) {
+// The picture made to fit `size` x `size` as RGBA, each small pixel the
+// average of the pixels it covers (never enlarged); read from the pixels
+// themselves, so a large picture is never widened to RGBA whole.
+std::vector<uint8_t> Shrink(const host::Pixels& pixels, uint32_t size, uint32_t* outWidth, uint32_t* outHeight) {
+    const uint32_t width = pixels.width, height = pixels.height;
     const double scale = std::min(1.0, std::min(double(size) / width, double(size) / height));
     const uint32_t w = std::max<uint32_t>(1, uint32_t(width * scale + 0.5));
     const uint32_t h = std::max<uint32_t>(1, uint32_t(height * scale + 0.5));
@@ -151,8 +155,10 @@ std::vector<uint8_t> Shrink(const std::vector<uint8_t>& rgba, uint32_t width, ui
             const uint32_t x0 = uint32_t(uint64_t{x} * width / w), x1 = std::max(x0 + 1, uint32_t(uint64_t{x + 1} * width / w));
             uint64_t sum[3] = {0, 0, 0};
             for (uint32_t sy = y0; sy < y1; ++sy)
-                for (uint32_t sx = x0; sx < x1; ++sx)
-                    for (int c = 0; c < 3; ++c) sum[c] += rgba[(size_t{sy} * width + sx) * 4 + c];
+                for (uint32_t sx = x0; sx < x1; ++sx) {
+                    const host::Rgb c = ColourAt(pixels, size_t{sy} * width + sx);
+                    sum[0] += c.r, sum[1] += c.g, sum[2] += c.b;
+                }
             const uint64_t n = uint64_t{y1 - y0} * (x1 - x0);
             uint8_t* out = &small[(size_t{y} * w + x) * 4];
             for (int c = 0; c < 3; ++c) out[c] = uint8_t((sum[c] + n / 2) / n);
@@ -174,10 +180,11 @@ void DeliverPicture(host::PictureParts& parts, const host::PackedPictureHeader& 
     host::Rendering rendering = host::RenderDib(info.data, info.size, bits.data, bits.size);
     uint32_t width = rendering.pixels.width, height = rendering.pixels.height;
     if (mode == kPng) {
-        g_bytes = host::EncodePng(rendering.pixels);
+        g_bytes = host::EncodePng(std::move(rendering.pixels));  // its rows are not needed after
+    } else if (mode == kThumbnail) {
+        g_bytes = Shrink(rendering.pixels, std::max<uint32_t>(size, 1), &width, &height);
     } else {
         ToRgba(rendering.pixels, g_bytes);
-        if (mode == kThumbnail) g_bytes = Shrink(g_bytes, width, height, std::max<uint32_t>(size, 1), &width, &height);
     }
     facts.erase("type");
     g_text = Dump({{"width", width}, {"height", height}, {"complete", rendering.complete},
