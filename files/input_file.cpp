@@ -197,9 +197,18 @@ void InputFile::ReadExactly(uint64_t offset, uint8_t* into, size_t count) const 
 }
 
 const uint8_t* WindowReader::Peek(uint64_t offset, size_t count, size_t* got) {
+    // Nothing to read (an empty entry, listed at 0 say): the window stays
+    // where the reading goes on, instead of being read again from there.
+    if (count == 0) {
+        *got = 0;
+        return window_.data();
+    }
     if (offset < start_ || offset - start_ > window_.size() || count > window_.size() - (offset - start_)) {
+        // Into the same buffer each time: a new one per window costs more
+        // than the read when the windows are many.
         start_ = offset;
-        window_ = file_.ReadAt(offset, count > kWindow ? count : kWindow);
+        window_.resize(count > kWindow ? count : kWindow);
+        window_.resize(file_.ReadSome(offset, window_.data(), window_.size()));
     }
     const size_t from = static_cast<size_t>(offset - start_);
     const size_t have = window_.size() > from ? window_.size() - from : 0;

@@ -35,9 +35,11 @@ public:
     // Exactly `count` bytes into `into`; ToolError when the file is shorter
     // (it changed while it was read).
     void ReadExactly(uint64_t offset, uint8_t* into, size_t count) const;
+    // Up to `count` bytes into `into`: how many there were (fewer only at
+    // the end of the file).
+    size_t ReadSome(uint64_t offset, uint8_t* into, size_t count) const;
 
 private:
-    size_t ReadSome(uint64_t offset, uint8_t* into, size_t count) const;
     [[noreturn]] void Fail(const std::string& reason) const;
 
     std::string path_;
