@@ -4,8 +4,8 @@
 // plug-ins read an archive's directory and the starts of its entries in
 // pieces of at most 64 KiB: one call per piece made listing 65,535 entries
 // take seconds. Here a piece that continues a stretch read before, or lies
-// a little past its end, is read from that end with twice its length (up to
-// BLOCK_MAX), so reading along a file takes a few large calls, while
+// a little past its end, is read from that end with four times its length
+// (up to BLOCK_MAX), so reading along a file takes a few large calls, while
 // scattered pieces (the start of each 1 MiB entry of a large archive) stay
 // small and nothing between them is read. A large read (an entry being
 // extracted) goes straight from the file into the module's memory, never
@@ -40,10 +40,15 @@ export class BlockCache {
       target.set(this.fetch(file, position, position + length), offset);
       return length;
     }
-    let stretch = this.find(file, position, length);
-    if (!stretch) stretch = this.load(file, position, length, size);
-    const from = position - stretch.start;
-    target.set(stretch.bytes.subarray(from, from + length), offset);
+    // A piece may lie across stretches: each part is copied from the
+    // stretch that holds it, so that no byte is read from the file twice.
+    for (let done = 0; done < length;) {
+      const at = position + done;
+      const stretch = this.find(file, at) ?? this.load(file, at, length - done, size);
+      const part = Math.min(length - done, stretch.end - at);
+      target.set(stretch.bytes.subarray(at - stretch.start, at - stretch.start + part), offset + done);
+      done += part;
+    }
     return length;
   }
 
@@ -52,10 +57,11 @@ export class BlockCache {
     this.stretches = this.stretches.filter((s) => s.file !== file || ((this.bytes -= s.bytes.length), false));
   }
 
-  find(file, position, length) {
+  // The stretch that holds the byte at `position`, made the most recently used.
+  find(file, position) {
     for (let i = this.stretches.length - 1; i >= 0; i--) {
       const s = this.stretches[i];
-      if (s.file === file && position >= s.start && position + length <= s.end) {
+      if (s.file === file && position >= s.start && position < s.end) {
         if (i !== this.stretches.length - 1) this.stretches.push(...this.stretches.splice(i, 1));
         return s;
       }
@@ -63,18 +69,21 @@ export class BlockCache {
     return null;
   }
 
-  // Reads a new stretch: from the end of the stretch it continues, if
-  // any, twice as long; else from `position`, BLOCK_MIN long; always
-  // long enough for the read.
+  // Reads a new stretch for a byte no stretch holds: from the end of the
+  // stretch it continues, if any, four times as long as that one; else from
+  // `position`, BLOCK_MIN long; long enough for the read, but never into
+  // the next stretch already read.
   load(file, position, length, size) {
-    let start = position;
-    let want = BLOCK_MIN;
+    let continued = null; // the nearest stretch that ends a little before
+    let next = size;
     for (const s of this.stretches) {
-      if (s.file !== file || position < s.start || position >= s.end + GAP_READ_THROUGH) continue;
-      want = Math.max(want, Math.min(2 * (s.end - s.start), BLOCK_MAX));
-      if (position >= s.end) start = Math.min(start, s.end);
+      if (s.file !== file) continue;
+      if (s.start > position) next = Math.min(next, s.start);
+      else if (position < s.end + GAP_READ_THROUGH && (!continued || s.end > continued.end)) continued = s;
     }
-    const end = Math.min(size, Math.max(start + want, position + length));
+    const start = continued ? continued.end : position;
+    const want = continued ? Math.max(BLOCK_MIN, Math.min(4 * (continued.end - continued.start), BLOCK_MAX)) : BLOCK_MIN;
+    const end = Math.min(next, Math.max(start + want, position + length));
     const stretch = { file, start, end, bytes: this.fetch(file, start, end) };
     this.stretches.push(stretch);
     this.bytes += stretch.bytes.length;

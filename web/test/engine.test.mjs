@@ -336,15 +336,17 @@ describe('reading a file in blocks', () => {
       assert.equal(target[0] + target[n + 1], 0, 'nothing written outside the read');
     };
 
-    // Along the whole file in the plug-ins' pieces, or in small pieces with
-    // small gaps: a few calls, each byte of the file read about once.
+    // Along the whole file in the plug-ins' pieces (overlapping, each across
+    // stretches), or in small pieces with small gaps, after a piece near the
+    // end (a directory) was read: a few calls, no byte of the file read twice.
     for (const [step, piece] of [[40000, 65536], [100000, 40]]) {
       cache.forget(file);
       fetched.length = 0;
+      read(data.length - 5000, 300);
       for (let at = 0; at < data.length; at += step) read(at, Math.min(piece, data.length - at));
-      assert.ok(fetched.length <= 12, `${fetched.length} calls`);
+      assert.ok(fetched.length <= 10, `${fetched.length} calls`);
       const bytes = fetched.reduce((a, b) => a + b);
-      assert.ok(bytes >= data.length - piece && bytes < 1.1 * data.length, `${bytes} bytes read`);
+      assert.ok(bytes >= data.length - piece && bytes <= data.length, `${bytes} bytes read`);
     }
 
     // A large read is read as it is asked, not through the cache.
