@@ -116,7 +116,7 @@ try {
           const r = e.getBoundingClientRect();
           return r.bottom > box.top && r.top < box.bottom;
         });
-        return inView.length > 0 && inView.every((e) => e.querySelector('.thumb canvas'));
+        return inView.length > 0 && inView.every((e) => e.querySelector('.thumb img')?.complete);
       }, { polling: 10, timeout: 30_000 });
       firstThumbs.push(await page.evaluate(() => performance.now() - window.bench.given));
       thumbsAfterList.push(await page.evaluate(() => performance.now() - window.bench.ready));

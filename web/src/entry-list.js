@@ -30,6 +30,7 @@ export class EntryList {
     this.active = 0; // position in order of the entry that takes focus
     this.rendered = new Map(); // entry index -> element
     this.columns = 1;
+    this.overscan = 0; // rows beyond the view: none in a list's first frame, OVERSCAN after
 
     this.element = document.createElement('div');
     this.element.className = 'entries';
@@ -86,6 +87,7 @@ export class EntryList {
   clear() {
     for (const element of this.rendered.values()) element.remove();
     this.rendered.clear();
+    this.overscan = 0;
   }
 
   schedule() {
@@ -113,8 +115,8 @@ export class EntryList {
     this.element.style.height = `${rows * rowHeight + (this.mode === 'table' ? TABLE_ROW : 0) + 2}px`;
     const top = this.element.scrollTop;
     const height = this.element.clientHeight || 600;
-    const firstRow = Math.max(0, Math.floor(top / rowHeight) - OVERSCAN);
-    const lastRow = Math.min(rows, Math.ceil((top + height) / rowHeight) + OVERSCAN);
+    const firstRow = Math.max(0, Math.floor(top / rowHeight) - this.overscan);
+    const lastRow = Math.min(rows, Math.ceil((top + height) / rowHeight) + this.overscan);
     const first = firstRow * columns;
     const last = Math.min(this.order.length, lastRow * columns);
 
@@ -141,7 +143,10 @@ export class EntryList {
       const at = position ?? this.positionAt(index, first, last);
       const row = Math.floor(at / columns);
       const column = at % columns;
-      element.style.transform = `translate(${column * cellWidth}px, ${row * rowHeight}px)`;
+      // Placed by top and left, not a transform: a transform makes each
+      // entry a layer of its own to paint.
+      element.style.left = `${column * cellWidth}px`;
+      element.style.top = `${row * rowHeight + (this.mode === 'table' ? TABLE_ROW : 0)}px`;
       if (this.mode === 'grid') element.style.width = `${cellWidth}px`;
       element.tabIndex = at === this.active ? 0 : -1;
       element.setAttribute('aria-rowindex', String(row + 1));
@@ -158,7 +163,13 @@ export class EntryList {
         if (pictures.has(this.order[position])) inView.add(this.order[position]);
       }
       const ordered = [...pictures].filter((index) => !inView.has(index)).concat([...inView].reverse());
-      this.thumbnails.want(ordered, (index, image) => this.showThumbnail(index, image));
+      this.thumbnails.want(ordered, (index, image) => this.showThumbnail(index, image), inView);
+    }
+    // The rows beyond the view follow in the next frame, so that the first
+    // frame of a list lays out only what is seen.
+    if (this.overscan === 0) {
+      this.overscan = OVERSCAN;
+      requestAnimationFrame(() => this.schedule());
     }
   }
 
@@ -202,7 +213,7 @@ export class EntryList {
       const picture = document.createElement('div');
       picture.className = `thumb kind-${e.kind[index]}`;
       const cached = this.thumbnails?.cached(index);
-      if (cached) picture.append(canvasOf(cached));
+      if (cached) picture.append(pictureOf(cached));
       const name = document.createElement('span');
       name.className = 'name';
       name.textContent = visible(e.name.at(index));
@@ -219,7 +230,7 @@ export class EntryList {
     const element = this.rendered.get(index);
     const holder = element?.querySelector('.thumb');
     if (!holder) return;
-    holder.replaceChildren(image ? canvasOf(image) : failedMark());
+    holder.replaceChildren(image ? pictureOf(image) : failedMark());
   }
 
   setActive(position, focus = true) {
@@ -273,18 +284,16 @@ export class EntryList {
 
 // A thumbnail: the worker never enlarges, so a small picture is drawn
 // larger here, its pixels kept sharp.
-function canvasOf(image) {
-  const canvas = document.createElement('canvas');
-  canvas.width = image.width;
-  canvas.height = image.height;
-  canvas.getContext('2d').putImageData(image, 0, 0);
-  const scale = Math.floor(Math.min(THUMBNAIL_SIZE / image.width, THUMBNAIL_SIZE / image.height));
-  if (scale > 1) {
-    canvas.style.width = `${image.width * scale}px`;
-    canvas.style.height = `${image.height * scale}px`;
-    canvas.classList.add('pixelated');
-  }
-  return canvas;
+function pictureOf(thumbnail) {
+  const img = document.createElement('img');
+  img.alt = '';
+  img.decoding = 'async';
+  const scale = Math.max(1, Math.floor(Math.min(THUMBNAIL_SIZE / thumbnail.width, THUMBNAIL_SIZE / thumbnail.height)));
+  img.width = thumbnail.width * scale;
+  img.height = thumbnail.height * scale;
+  if (scale > 1) img.classList.add('pixelated');
+  img.src = thumbnail.url;
+  return img;
 }
 
 function failedMark() {
@@ -295,6 +304,39 @@ function failedMark() {
   return mark;
 }
 
+// Lays out, unseen, a sample of what a file's section shows (its title, a
+// grid entry, a table's head and row, a Japanese name), while the page
+// waits for files: the first use of each font size and weight asks the
+// browser for the font, tens of milliseconds that would otherwise fall in
+// the first frame of the first list.
+export function lookUpFonts() {
+  const sample = document.createElement('div');
+  sample.className = 'file font-sample';
+  sample.setAttribute('aria-hidden', 'true');
+  const title = document.createElement('h2');
+  const lists = ['grid', 'table'].map((mode) => {
+    const list = document.createElement('div');
+    list.className = `entries ${mode}`;
+    const head = document.createElement('div');
+    head.className = 'head';
+    head.append(document.createElement('button'));
+    const entry = document.createElement('div');
+    entry.className = 'entry';
+    for (const part of ['name', 'size', 'cell index', 'cell name']) {
+      const span = document.createElement('span');
+      span.className = part;
+      entry.append(span);
+    }
+    list.append(head, entry);
+    return list;
+  });
+  sample.append(title, ...lists);
+  for (const text of sample.querySelectorAll('h2, span, button')) text.textContent = 'SAMPLE.DAT 12 KB 名前';
+  document.body.append(sample);
+  sample.getBoundingClientRect(); // laid out now
+  sample.remove();
+}
+
 // Thumbnails made by the worker as their entries come into view, kept for
 // when they come back, and dropped from the worker's queue when scrolled
 // away before they were made.
@@ -303,8 +345,8 @@ export class ThumbnailCache {
     this.client = client;
     this.fileId = fileId;
     this.limit = limit;
-    this.images = new Map(); // index -> ImageData, or null when it failed
-    this.requests = new Map(); // index -> request id
+    this.images = new Map(); // index -> {url, width, height} (a data: URL of a PNG), or null when it failed
+    this.requests = new Map(); // index -> {id, inView}
   }
 
   cached(index) {
@@ -312,24 +354,26 @@ export class ThumbnailCache {
   }
 
   // indices: the pictures wanted now, in the order to ask for them; asked
-  // before and no longer wanted are dropped from the worker's queue.
-  want(indices, show) {
+  // before and no longer wanted are dropped from the worker's queue. The
+  // worker makes those in view (inView, a Set) before the others, so one
+  // that came into view while it waited is asked for again as such.
+  want(indices, show, inView) {
     const wanted = new Set(indices);
-    for (const [index, id] of this.requests) {
-      if (!wanted.has(index)) {
-        this.client.cancel(id);
-        this.requests.delete(index);
-      }
+    for (const [index, request] of this.requests) {
+      if (!wanted.has(index) || (inView.has(index) && !request.inView)) this.forget(index);
     }
     for (const index of indices) {
       if (this.images.has(index) || this.requests.has(index)) continue;
-      const { id, promise } = this.client.send('thumbnail', { fileId: this.fileId, index, size: THUMBNAIL_SIZE });
-      this.requests.set(index, id);
+      const request = { inView: inView.has(index) };
+      const { id, promise } = this.client.send('thumbnail',
+        { fileId: this.fileId, index, size: THUMBNAIL_SIZE, inView: request.inView });
+      request.id = id;
+      this.requests.set(index, request);
       promise.then(
-        (answer) => new ImageData(new Uint8ClampedArray(answer.rgba), answer.width, answer.height),
+        (answer) => ({ url: answer.image, width: answer.width, height: answer.height }),
         () => null,
       ).then((image) => {
-        if (this.requests.get(index) !== id) return;
+        if (this.requests.get(index) !== request) return;
         this.requests.delete(index);
         this.remember(index, image);
         show(index, image);
@@ -338,9 +382,9 @@ export class ThumbnailCache {
   }
 
   forget(index) {
-    const id = this.requests.get(index);
-    if (id === undefined) return;
-    this.client.cancel(id);
+    const request = this.requests.get(index);
+    if (request === undefined) return;
+    this.client.cancel(request.id);
     this.requests.delete(index);
   }
 

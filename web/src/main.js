@@ -5,7 +5,7 @@
 import workerSource from 'zorv:worker';
 import { makeZip } from 'client-zip';
 import { WorkerClient } from './worker-client.js';
-import { COLUMNS, EntryList, ThumbnailCache } from './entry-list.js';
+import { COLUMNS, EntryList, ThumbnailCache, lookUpFonts } from './entry-list.js';
 import { Viewer } from './viewer.js';
 import { save, saveStream } from './save.js';
 import { infoLine, stem, visible } from './format.js';
@@ -14,6 +14,7 @@ import { TextColumn, columnsOf } from './columns.js';
 const workerUrl = URL.createObjectURL(new Blob([workerSource], { type: 'text/javascript' }));
 const client = new WorkerClient(new Worker(workerUrl));
 const filesElement = document.getElementById('files');
+(self.requestIdleCallback ?? setTimeout)(lookUpFonts);
 const picker = document.getElementById('open');
 
 picker.addEventListener('change', () => {

@@ -56,7 +56,7 @@ try {
     const { page } = await openViewer(browser, shot);
     await openFiles(page, [galleryFile, join(cli, 'odd.dat'), join(cli, 'notes.txt')]);
     await settled(page, 3);
-    await page.waitForFunction(() => document.querySelectorAll('.thumb canvas').length >= 2, { timeout: 10_000 }).catch(() => {});
+    await page.waitForFunction(() => [...document.querySelectorAll('.thumb img')].filter((i) => i.complete).length >= 2, { timeout: 10_000 }).catch(() => {});
     if (shot.open) {
       await page.click(`[data-file="${shot.open}"] [data-entry][data-kind=${shot.kind ?? 'picture'}]`);
       await page.waitForSelector('[data-viewer] canvas[data-picture], [data-viewer] audio[data-audio]');
