@@ -9,7 +9,6 @@
 
 import { KINDS, TextColumn, columnsOf, textStarts } from './columns.js';
 
-const NO_ENTRY = 0xffffffff;
 const DEST_IN_MEMORY = 0x100;
 const PREVIEW_HEX_BYTES = 64 * 1024;
 const PREVIEW_TEXT_BYTES = 1024 * 1024;
@@ -373,25 +372,17 @@ export class Engine {
     }
   }
 
-  // The entries as zorv list --json gives them, as columns (the numbers
-  // and texts that host_glue.cpp's AddEntry lays out; columns.js), and the
-  // texts' bytes.
+  // The entries as zorv list --json gives them, as columns (the numbers,
+  // column after column, and texts that host_glue.cpp's AddEntry lays out;
+  // columns.js), and the texts' bytes.
   readColumns() {
     const at = this.host._zv_numbers() >> 2;
-    const numbers = this.host.HEAPU32.subarray(at, at + this.host._zv_numbers_size());
-    const count = numbers.length / 6;
+    const count = this.host._zv_numbers_size() / 6;
+    const column = (k) => this.host.HEAPU32.subarray(at + k * count, at + (k + 1) * count);
     const columns = {
-      index: new Uint32Array(count), position: new Uint32Array(count), stored: new Uint32Array(count),
-      delivered: new Uint32Array(count), shares_position_with: new Int32Array(count), kind: new Uint8Array(count),
+      index: column(0).slice(), position: column(1).slice(), stored: column(2).slice(), delivered: column(3).slice(),
+      kind: new Uint8Array(column(4)), shares_position_with: new Int32Array(column(5)), // none (0xffffffff): -1
     };
-    for (let i = 0, n = 0; i < count; ++i, n += 6) {
-      columns.index[i] = numbers[n];
-      columns.position[i] = numbers[n + 1];
-      columns.stored[i] = numbers[n + 2];
-      columns.delivered[i] = numbers[n + 3];
-      columns.kind[i] = numbers[n + 4];
-      columns.shares_position_with[i] = numbers[n + 5] === NO_ENTRY ? -1 : numbers[n + 5];
-    }
     const textBytes = this.hostBytes();
     columns.texts = decoder.decode(textBytes);
     columns.starts = textStarts(columns.texts, count);

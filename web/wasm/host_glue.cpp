@@ -85,12 +85,20 @@ host::EntryKind KindFromCode(uint8_t code) {
     return code == 0 ? host::EntryKind::Audio : code == 1 ? host::EntryKind::Picture : host::EntryKind::File;
 }
 
-// One entry in the worker's table: index, position, stored, delivered,
-// kind (0 audio, 1 picture, 2 file), the entry whose position it shares
-// (kNone: none); then its name, output path and PNG path, each ended by 0.
+// The worker's table of `count` entries: six columns of numbers, one after
+// the other, so that the worker takes each as it is (index, position,
+// stored, delivered, kind (0 audio, 1 picture, 2 file), the entry whose
+// position it shares (kNone: none)), entry `index` in row `index`; and each
+// entry's name, output path and PNG path, each ended by 0.
+constexpr size_t kColumns = 6;
+
+void StartEntries(size_t count) { g_numbers.assign(kColumns * count, 0); }
+
 void AddEntry(uint32_t index, uint32_t position, uint32_t stored, uint32_t delivered, host::EntryKind kind,
               uint32_t sharesWith, const std::string& name, const std::string& output, const std::string& png) {
-    g_numbers.insert(g_numbers.end(), {index, position, stored, delivered, KindCode(kind), sharesWith});
+    const size_t count = g_numbers.size() / kColumns;
+    const uint32_t values[kColumns] = {index, position, stored, delivered, KindCode(kind), sharesWith};
+    for (size_t column = 0; column < kColumns; ++column) g_numbers[column * count + index] = values[column];
     for (const std::string* text : {&name, &output, &png}) {
         g_bytes.insert(g_bytes.end(), text->begin(), text->end());
         g_bytes.push_back(0);
@@ -103,7 +111,7 @@ void OpenArchive(const std::string& path) {
     // (zv_plan): planning 65,535 names costs a fifth of the listing, and
     // the page draws its first rows without them.
     g_text = Dump(host::ArchiveFacts(contents));
-    g_numbers.reserve(contents.entries.size() * 6);
+    StartEntries(contents.entries.size());
     for (size_t i = 0; i < contents.entries.size(); ++i) {
         const host::ArchiveEntry& e = contents.entries[i];
         AddEntry(e.index, e.position, e.storedSize, e.deliveredSize, e.kind, e.sharesPositionWith.value_or(kNone),
@@ -118,6 +126,7 @@ void OpenPicture(const std::string& path, const std::string& name, const host::P
     g_text = Dump(host::PictureFacts(header, parts.info.Bytes()));
     const uint64_t size = files::InputFile(path).Size();
     const uint32_t size32 = static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu));
+    StartEntries(1);
     AddEntry(0, 0, size32, size32, host::EntryKind::Picture, kNone, name, name,
              host::ReplaceExtension(name, ".png"));
 }
