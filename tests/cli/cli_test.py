@@ -45,6 +45,8 @@ zorv extract -o t1 plain.dat *.txt
 zorv extract -q --skip-existing -o t1 plain.dat
 zorv extract -v --overwrite -o t1 plain.dat --kind audio
 zorv extract -v -o t2 plain.dat broken.dat c* *.TXT lost* [ab]* nothing.dat
+zorv list --jsonl wrapped.dat
+zorv extract -q -o t7 wrapped.dat
 zorv extract -v --raw -o t3 plain.dat *.pw
 zorv extract -v --convert -o t4 plain.dat cg*
 zorv extract notes.txt missing.dat

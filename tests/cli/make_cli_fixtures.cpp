@@ -156,6 +156,14 @@ void Fixtures(const std::string& dir) {
     broken.entries = {{"GOOD.TXT", Text("good\n")}, lost};
     WriteArchive(dir, "broken", broken, {false, false});
 
+    // Sizes that wrap past 4 GiB: the third entry is listed at the first
+    // one's position, where the plug-in finds the first.
+    archive_builder::ArchiveRecipe wrapped;
+    Entry huge{"HUGE.BIN", archive_builder::Bytes(30, 6)};
+    huge.declaredSize = (int64_t{1} << 32) - 6;
+    wrapped.entries = {{"FIRST.TXT", Text("first\n")}, huge, {"AGAIN.TXT", Text("again\n")}};
+    WriteArchive(dir, "wrapped", wrapped, {false, false, false});
+
     // Names that try to leave the output folder, that a file system
     // refuses, that collide, or that do not decode.
     archive_builder::ArchiveRecipe hostile;
