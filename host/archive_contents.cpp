@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
+#include <numeric>
 
 #include "input_file.h"
 #include "names.h"
@@ -39,6 +39,30 @@ EntryKind KindOf(const ArchiveEntryRecord& record, ByteSpan head) {
 
 }  // namespace
 
+// Mostly the positions rise along the directory, but for empty entries
+// listed at 0 (which only meet one another there): then nothing needs sorting.
+void MarkSharedPositions(std::vector<ArchiveEntry>& entries) {
+    auto position = [&](uint32_t i) { return entries[i].position; };
+    std::vector<uint32_t> order;
+    order.reserve(entries.size());
+    for (uint32_t i = 0; i < entries.size(); ++i)
+        if (entries[i].storedSize != 0 || position(i) != 0) order.push_back(i);
+    bool rising = order.empty() || position(order[0]) != 0;
+    for (size_t k = 1; rising && k < order.size(); ++k) rising = position(order[k - 1]) < position(order[k]);
+    if (rising) return;
+
+    order.resize(entries.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return position(a) < position(b); });
+    for (size_t first = 0, k = 1; k < order.size(); ++k) {
+        if (position(order[k]) != position(order[first])) {
+            first = k;
+        } else if (entries[order[first]].storedSize != 0 || entries[order[k]].storedSize != 0) {
+            entries[order[k]].sharesPositionWith = order[first];
+        }
+    }
+}
+
 ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& path) {
     files::InputFile file(path);
     if (!archives.IsSupported(path)) throw files::ToolError("not a ZORVAN archive").About(path);
@@ -49,8 +73,6 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& 
         contents.signature = h->signature;
 
     files::WindowReader peeks(file);
-    std::unordered_map<uint32_t, uint32_t> firstAtPosition;
-    firstAtPosition.reserve(records.size());
     contents.entries.reserve(records.size());
     for (uint32_t i = 0; i < records.size(); ++i) {
         const ArchiveEntryRecord record = records[i];
@@ -64,11 +86,9 @@ ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& 
         ByteSpan head;
         head.data = peeks.Peek(record.position, std::min<uint32_t>(record.packedSize, kPwHeaderSize), &head.size);
         entry.kind = KindOf(record, head);
-        auto [first, inserted] = firstAtPosition.emplace(record.position, i);
-        if (!inserted && (contents.entries[first->second].storedSize != 0 || entry.storedSize != 0))
-            entry.sharesPositionWith = first->second;
         contents.entries.push_back(std::move(entry));
     }
+    MarkSharedPositions(contents.entries);
     return contents;
 }
 

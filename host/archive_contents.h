@@ -46,6 +46,10 @@ struct ArchiveContents {
 // PluginRefused) about the archive when it cannot be listed.
 ArchiveContents ReadArchiveContents(ArchivePlugin& archives, const std::string& path);
 
+// Sets sharesPositionWith of each entry listed at the position of an
+// earlier one, unless both are empty: to the first entry there.
+void MarkSharedPositions(std::vector<ArchiveEntry>& entries);
+
 // How extraction names its files.
 struct OutputNaming {
     bool audioAsWave = true;      // coded audio gets ".wav" in place of its extension
