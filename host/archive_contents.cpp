@@ -53,7 +53,9 @@ void MarkSharedPositions(std::vector<ArchiveEntry>& entries) {
 
     order.resize(entries.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return position(a) < position(b); });
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return position(a) != position(b) ? position(a) < position(b) : a < b;
+    });
     for (size_t first = 0, k = 1; k < order.size(); ++k) {
         if (position(order[k]) != position(order[first])) {
             first = k;

@@ -34,6 +34,11 @@ void* operator new(size_t size) {
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
+// The library's own nothrow new would pair with the delete below.
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    if (gTracking && size > gLargest) gLargest = size;
+    return std::malloc(size ? size : 1);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 
