@@ -14,11 +14,13 @@ const require = createRequire(path.join(root, 'web', 'package.json'));
 const puppeteer = require('puppeteer-core');
 const wasm = path.join(root, 'web', 'build', 'wasm', 'browser');
 
-// The worker: the three modules, the engine (its exports as plain
-// declarations), and a driver that times decodeInMemory.
+// The worker: the three modules, the engine (its imports inlined, its
+// exports as plain declarations), and a driver that times decodeInMemory.
 const workerSource = [
   ...['zorvpict.js', 'zorvpack.js', 'zorvhost.js'].map((n) => fs.readFileSync(path.join(wasm, n), 'utf8')),
-  fs.readFileSync(path.join(root, 'web', 'src', 'engine.js'), 'utf8').replace(/^export /gm, ''),
+  // The engine and what it imports, as one classic script.
+  ...['columns.js', 'engine.js'].map((n) => fs.readFileSync(path.join(root, 'web', 'src', n), 'utf8')
+    .replace(/^import .*$/gm, '').replace(/^export /gm, '')),
   `const ready = Engine.create({ ZorvPict, ZorvPack, ZorvHost }, () => { throw new Error('no files'); });
    self.onmessage = async (event) => {
      const engine = await ready;
