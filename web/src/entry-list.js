@@ -25,8 +25,7 @@ export class EntryList {
     this.thumbnails = thumbnails;
     this.onOpen = onOpen;
     this.mode = 'grid';
-    this.order = new Uint32Array(entries.count);
-    for (let i = 0; i < entries.count; i++) this.order[i] = i;
+    this.order = new Uint32Array(entries.index); // directory order: entry i is row i
     this.active = 0; // position in order of the entry that takes focus
     this.rendered = new Map(); // entry index -> element
     this.columns = 1;

@@ -259,14 +259,16 @@ function showEntries(section, opened) {
   }
   function update() {
     const wanted = kind.value;
-    const chosen = new Uint32Array(entries.count);
-    let n = 0;
-    for (let i = 0; i < entries.count; i++) {
-      if (wanted && entries.kind[i] !== wanted) continue;
-      if (matching && !matching[entries.index[i]]) continue;
-      chosen[n++] = i;
+    let order = new Uint32Array(entries.index); // all, in directory order: entry i is row i
+    if (wanted || matching) {
+      let n = 0;
+      for (let i = 0; i < entries.count; i++) {
+        if (wanted && entries.kind[i] !== wanted) continue;
+        if (matching && !matching[entries.index[i]]) continue;
+        order[n++] = i;
+      }
+      order = order.subarray(0, n);
     }
-    const order = chosen.subarray(0, n);
     const key = sort.key;
     if (key !== 'index') {
       if (key === 'name') lowerNames ??= Array.from({ length: entries.count }, (_, i) => entries.name.at(i).toLowerCase());
