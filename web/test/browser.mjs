@@ -94,4 +94,22 @@ export async function canvasPixels(page) {
   }).then(({ width, height, base64 }) => ({ width, height, rgba: Buffer.from(base64, 'base64') }));
 }
 
+// The thumbnail of a file's first entry at its own size (the image the
+// worker made, not as enlarged on the page), once it has loaded.
+export async function thumbnailPixels(page, name) {
+  const selector = `[data-file="${name}"] .thumb img`;
+  await page.waitForFunction((s) => document.querySelector(s)?.complete, { timeout: 10_000 }, selector);
+  return page.$eval(selector, (img) => {
+    const canvas = document.createElement('canvas');
+    canvas.width = img.naturalWidth;
+    canvas.height = img.naturalHeight;
+    const context = canvas.getContext('2d');
+    context.drawImage(img, 0, 0);
+    const data = context.getImageData(0, 0, canvas.width, canvas.height).data;
+    let text = '';
+    for (let i = 0; i < data.length; i += 0x8000) text += String.fromCharCode(...data.subarray(i, i + 0x8000));
+    return { width: canvas.width, height: canvas.height, base64: btoa(text) };
+  }).then(({ width, height, base64 }) => ({ width, height, rgba: Buffer.from(base64, 'base64') }));
+}
+
 export { readFileSync };

@@ -5,7 +5,7 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, readdirSync } from 'node:fs';
 import { basename, join } from 'node:path';
-import { launch, openViewer, openFiles, settled, downloaded, canvasPixels } from './browser.mjs';
+import { launch, openViewer, openFiles, settled, downloaded, canvasPixels, thumbnailPixels } from './browser.mjs';
 import { cliFixtures, fuzzSeeds, pixelFixtures, filesBelow, makeFolder, pngPixels, zipFiles, zorv, zorvStatus, readFileSync, root } from './fixtures.mjs';
 
 let browser;
@@ -54,13 +54,13 @@ function assertSamePixels(actual, expected, what) {
     const off = [0, 1, 2].some((c) => Math.abs(a[i + c] - e[i + c]) > slack) || a[i + 3] !== alpha;
     if (off) {
       const pixel = i / 4;
-      assert.fail(`${what}: pixel (${pixel % e.width}, ${Math.floor(pixel / e.width)}) is ${[...a.subarray(i, i + 4)]}, zorv convert gives ${[...e.subarray(i, i + 4)]}`);
+      assert.fail(`${what}: pixel (${pixel % expected.width}, ${Math.floor(pixel / expected.width)}) is ${[...a.subarray(i, i + 4)]}, zorv convert gives ${[...e.subarray(i, i + 4)]}`);
     }
   }
 }
 
 describe('pictures', () => {
-  test('every kind of packed picture: canvas and saved PNG equal zorv convert, pixel for pixel', async () => {
+  test('every kind of packed picture: canvas, saved PNG and thumbnail equal zorv convert, pixel for pixel', async () => {
     const fixtures = pixelFixtures();
     const cli = cliFixtures();
     const pictures = [
@@ -94,6 +94,7 @@ describe('pictures', () => {
       assert.equal(state.entries, '1');
       const kind = await s.page.$eval(`[data-file="${name}"] [data-entry]`, (e) => e.dataset.kind);
       assert.equal(kind, 'picture');
+      const thumbnail = await thumbnailPixels(s.page, name);
       await openEntry(s.page, name, 0);
       const canvas = await canvasPixels(s.page);
       if (code !== 0) {
@@ -103,14 +104,24 @@ describe('pictures', () => {
       await s.page.click('[data-viewer] [data-download="png"]');
       const saved = await downloaded(s.downloads, name.replace(/\.[^.]*$/, '.png'));
       await closeViewer(s.page);
-      drawn.push({ name, canvas, png, saved });
+      drawn.push({ name, canvas, png, saved, thumbnail });
     }
     // Pillow reads zorv's PNGs and the saved ones, all in one run.
     const read = pngPixels(drawn.flatMap((d) => [d.png, d.saved]));
+    let thumbnailsCompared = 0;
     drawn.forEach((d, i) => {
       assertSamePixels(d.canvas, read[2 * i], `${d.name} on the canvas`);
       assertSamePixels(read[2 * i + 1], read[2 * i], `${d.name} saved as PNG`);
+      // A thumbnail fits 100 x 100; a picture that fits already is never
+      // enlarged or resampled: its own pixels.
+      const { width, height } = read[2 * i];
+      assert.ok(d.thumbnail.width <= 100 && d.thumbnail.height <= 100, `${d.name}: thumbnail ${d.thumbnail.width}x${d.thumbnail.height}`);
+      if (width <= 100 && height <= 100) {
+        assertSamePixels(d.thumbnail, read[2 * i], `${d.name} as a thumbnail`);
+        thumbnailsCompared++;
+      }
     });
+    assert.ok(thumbnailsCompared >= 10, `only ${thumbnailsCompared} thumbnails compared`);
     assert.ok(drawn.length >= 20, `only ${drawn.length} pictures drawn`);
     await finish(s);
   });
