@@ -7,7 +7,7 @@
 // NODEFS under node) by the `mount` function given to create(), so every
 // read goes to the file where it lies.
 
-import { KINDS, TextColumn, columnsOf, textStarts } from './columns.js';
+import { TextColumn, columnsOf, textStarts } from './columns.js';
 
 const DEST_IN_MEMORY = 0x100;
 const PREVIEW_HEX_BYTES = 64 * 1024;
@@ -63,6 +63,7 @@ export class Engine {
       const info = { file: name, ...JSON.parse(this.hostText()) };
       file.type = info.type;
       const { columns, textBytes } = this.readColumns();
+      file.kindCodes = columns.kind; // as the host numbers them, for zv_plan
       file.columns = columnsOf(columns);
       file.count = file.columns.count;
       // An archive's listing comes without zorv extract's paths: they are
@@ -185,7 +186,7 @@ export class Engine {
   // zv_plan of the file's entries: the bytes of its answer.
   plan(file, convert) {
     const names = this.copyToHost(this.namesBlob(file));
-    const kindsAt = this.copyToHost(Uint8Array.from(file.columns.kind, (kind) => KINDS.indexOf(kind)));
+    const kindsAt = this.copyToHost(file.kindCodes);
     try {
       this.callHost(file, () => this.host._zv_plan(names, kindsAt, file.count, convert ? 1 : 0));
     } finally {
